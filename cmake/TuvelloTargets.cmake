@@ -1,0 +1,74 @@
+# Build settings shared by every variant of the library.
+
+set(TUVELLO_32BIT_FLAGS -m32 -msse2 -mfpmath=sse)
+
+# Warnings and language level for everything we compile.
+add_library(tuvello_warnings INTERFACE)
+target_compile_options(tuvello_warnings INTERFACE -Wall -Wextra -Werror)
+target_compile_features(tuvello_warnings INTERFACE cxx_std_20)
+
+# The public header and the internal source tree.
+add_library(tuvello_headers INTERFACE)
+target_include_directories(tuvello_headers INTERFACE
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
+  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>)
+
+set(TUVELLO_SOURCES
+  src/image/block_allocator.cpp
+  src/image/create_song.cpp
+  src/image/exports.cpp
+  src/image/song_image.cpp
+  src/synth/note_block.cpp
+  src/synth/note_synth.cpp
+  src/text/integer_parse.cpp
+  src/text/interpreter.cpp)
+list(TRANSFORM TUVELLO_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+
+# Library code: no exceptions or RTTI (nothing may cross the C boundary and
+# the shared object must not need libstdc++), hidden unless exported.
+function(tuvello_library_flags target)
+  target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)
+  set_target_properties(${target} PROPERTIES
+    CXX_VISIBILITY_PRESET hidden
+    VISIBILITY_INLINES_HIDDEN ON
+    POSITION_INDEPENDENT_CODE ON)
+  target_link_libraries(${target} PRIVATE tuvello_warnings)
+  target_link_libraries(${target} PUBLIC tuvello_headers)
+endfunction()
+
+# tuvello_add_library(NAME EXTRA_FLAGS): an object library NAME_objects and
+# the shared object NAME built from it, with EXTRA_FLAGS on compile and link.
+function(tuvello_add_library name extra_flags)
+  add_library(${name}_objects OBJECT ${TUVELLO_SOURCES})
+  tuvello_library_flags(${name}_objects)
+  target_compile_options(${name}_objects PRIVATE ${extra_flags})
+
+  add_library(${name} SHARED $<TARGET_OBJECTS:${name}_objects>)
+  target_link_libraries(${name} PUBLIC tuvello_headers)
+  target_link_options(${name} PRIVATE ${extra_flags}
+    # Only the public functions are exported. Linked as C, so nothing of
+    # libstdc++ comes along; -z defs proves nothing of it is needed.
+    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
+    -static-libgcc -Wl,--as-needed -Wl,-z,defs)
+  target_link_libraries(${name} PRIVATE m)
+  set_target_properties(${name} PROPERTIES
+    LINKER_LANGUAGE C
+    OUTPUT_NAME ${name}
+    VERSION ${PROJECT_VERSION}
+    SOVERSION ${PROJECT_VERSION_MAJOR}
+    LINK_DEPENDS "${PROJECT_SOURCE_DIR}/src/image/tuvello.map")
+endfunction()
+
+# Whether the compiler can build and link 32-bit x86 code here.
+function(tuvello_check_32bit result_var)
+  if(DEFINED CACHE{${result_var}})
+    return()
+  endif()
+  set(dir "${CMAKE_BINARY_DIR}/check-32bit")
+  file(WRITE "${dir}/check.cpp" "#include <cmath>\nint main() { return static_cast<int>(std::sin(0.0L)); }\n")
+  try_compile(ok "${dir}/build" SOURCES "${dir}/check.cpp"
+    COMPILE_DEFINITIONS ${TUVELLO_32BIT_FLAGS}
+    LINK_OPTIONS ${TUVELLO_32BIT_FLAGS}
+    LINK_LIBRARIES m)
+  set(${result_var} ${ok} CACHE BOOL "Whether -m32 builds work")
+endfunction()

@@ -1,0 +1,44 @@
+// One note block: its size, its amplitude and its samples.
+//
+// Arithmetic is exact where it matters: the frequency and the length in
+// seconds are doubles, the volume and the decay step floats, and every other
+// product or quotient keeps the 64-bit significand of long double until it is
+// rounded to an integer, to nearest with ties to even.
+#pragma once
+
+#include <cstdint>
+
+#include "text/note_settings.hpp"
+
+namespace tuvello::synth {
+
+inline constexpr float kTwoPi = 6.2831854820251465f;  // 2π as a float, as the tones are tuned
+inline constexpr float kFullScale = 32767.0f;
+// Tones are tuned against 44100 while frames play at 22050 per second, so a
+// note sounds an octave below its table frequency; songs are written for that.
+inline constexpr float kSineDivisor = 44100.0f;
+// Pipe mode takes every sixteenth sample at twice the frequency.
+inline constexpr float kPipeFactor = 2.0f;
+inline constexpr std::int32_t kPipePeriod = 16;
+
+struct NoteBlock {
+  double frequency = 0.0;      // note frequency × pitch multiplier; 0 for a pause
+  double seconds = 0.0;        // length / 1000
+  std::int32_t bytes = 0;      // block size, whole frames
+  std::int32_t frames = 0;     // frames that get samples; the rest stays zero
+  std::int32_t amplitude = 0;  // round(volume × 32767)
+  float decay_step = 0.0f;     // amplitude lost per frame in decay mode
+  bool pipe = false;
+  bool decay = false;
+};
+
+// Sizes a block for a note of `note_frequency` under `settings`, in an image
+// with the given sample rate and byte rate.
+NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& settings,
+                          std::uint32_t sample_rate, std::uint32_t byte_rate);
+
+// Writes the block's samples as 16-bit little-endian values from `out`, one per
+// channel per frame. Bytes after the last sample are left as they are.
+void write_samples(const NoteBlock& block, std::uint16_t channels, std::uint8_t* out);
+
+}  // namespace tuvello::synth
