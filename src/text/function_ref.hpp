@@ -1,5 +1,7 @@
 // A non-owning reference to something callable, so the interpreter can hand
-// notes and command reports to its caller without allocating.
+// notes and command reports to its caller without allocating. It refers to
+// the callable it was made from: bind it to a named one, since a temporary
+// dies at the end of its statement.
 #pragma once
 
 #include <type_traits>

@@ -1,0 +1,19 @@
+#!/bin/sh
+# The shared object needs glibc alone and exports exactly the public functions.
+# usage: check_abi.sh LIBRARY
+set -eu
+lib=$1
+needed=$(readelf -d "$lib" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | sort | tr '\n' ' ')
+exported=$(nm -D --defined-only "$lib" | awk '{print $3}' | sort | tr '\n' ' ')
+status=0
+if [ "$needed" != "libc.so.6 libm.so.6 " ]; then
+  echo "NEEDED is '$needed', expected 'libc.so.6 libm.so.6 '"
+  status=1
+fi
+want="TUVELLO_CreateSong TUVELLO_FreeSong TUVELLO_GetSongDuration TUVELLO_GetSongLenght TUVELLO_GetSongSize "
+if [ "$exported" != "$want" ]; then
+  echo "exports are '$exported', expected '$want'"
+  status=1
+fi
+[ $status -eq 0 ] && echo "$lib: needs only libc and libm, exports the 5 public functions"
+exit $status

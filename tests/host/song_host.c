@@ -1,0 +1,106 @@
+/*
+ * A host as real ones are: it loads the shared object at run time and calls
+ * the song functions by name.
+ *
+ *   song_host LIBRARY check           checks the known images, exit 0 if right
+ *   song_host LIBRARY render CORPUS   writes the image of every line of CORPUS
+ *                                     to standard output, back to back
+ */
+#include <dlfcn.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+typedef uint8_t *(*create_fn)(const char *);
+typedef int32_t (*size_fn)(const uint8_t *);
+typedef float (*lenght_fn)(const uint8_t *);
+typedef double (*duration_fn)(const uint8_t *);
+typedef int32_t (*free_fn)(uint8_t *);
+
+static create_fn create_song;
+static size_fn get_size;
+static lenght_fn get_lenght;
+static duration_fn get_duration;
+static free_fn free_song;
+static int failures;
+
+static void *symbol(void *lib, const char *name) {
+  void *p = dlsym(lib, name);
+  if (p == NULL) {
+    fprintf(stderr, "missing symbol %s\n", name);
+    exit(2);
+  }
+  return p;
+}
+
+static void expect(int ok, const char *what) {
+  if (!ok) {
+    fprintf(stderr, "FAILED: %s\n", what);
+    ++failures;
+  }
+}
+
+static int check(void) {
+  uint8_t *song = create_song("c");
+  expect(song != NULL, "'c' renders");
+  if (song == NULL) return 1;
+  expect(get_size(song) == 4454, "'c' is 4454 bytes");
+  expect(memcmp(song, "RIFF", 4) == 0 && memcmp(song + 8, "WAVE", 4) == 0, "RIFF/WAVE");
+  expect(get_lenght(song) == 0.2f, "'c' lenght is 0.2");
+  expect(get_duration(song) == 0.1, "'c' lasts 0.1 s");
+  expect(song[44] == (1221 & 0xFF) && song[45] == (1221 >> 8), "first sample 1221");
+  expect(free_song(song) == 1, "free returns 1");
+  expect(free_song(NULL) == 0, "free(NULL) returns 0");
+  expect(get_size(NULL) == 0 && get_lenght(NULL) == 0.0f && get_duration(NULL) == 0.0,
+         "accessors tolerate NULL");
+  song = create_song(NULL);
+  expect(song != NULL && get_size(song) == 44, "NULL text is the empty song");
+  free_song(song);
+  printf("%s: %d failed\n", failures ? "host check FAILED" : "host check passed", failures);
+  return failures != 0;
+}
+
+static int render(const char *corpus) {
+  FILE *in = fopen(corpus, "r");
+  char line[4096];
+  if (in == NULL) {
+    perror(corpus);
+    return 2;
+  }
+  while (fgets(line, sizeof line, in) != NULL) {
+    uint8_t *song;
+    line[strcspn(line, "\n")] = '\0';
+    song = create_song(line);
+    if (song == NULL) {
+      fprintf(stderr, "no image for '%s'\n", line);
+      return 1;
+    }
+    fwrite(song, 1, (size_t)get_size(song), stdout);
+    free_song(song);
+  }
+  fclose(in);
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  void *lib;
+  if (argc < 3) {
+    fprintf(stderr, "usage: song_host LIBRARY check | render CORPUS\n");
+    return 2;
+  }
+  lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+  if (lib == NULL) {
+    fprintf(stderr, "%s\n", dlerror());
+    return 2;
+  }
+  *(void **)&create_song = symbol(lib, "TUVELLO_CreateSong");
+  *(void **)&get_size = symbol(lib, "TUVELLO_GetSongSize");
+  *(void **)&get_lenght = symbol(lib, "TUVELLO_GetSongLenght");
+  *(void **)&get_duration = symbol(lib, "TUVELLO_GetSongDuration");
+  *(void **)&free_song = symbol(lib, "TUVELLO_FreeSong");
+  if (strcmp(argv[2], "check") == 0) return check();
+  if (strcmp(argv[2], "render") == 0 && argc > 3) return render(argv[3]);
+  fprintf(stderr, "unknown mode %s\n", argv[2]);
+  return 2;
+}
