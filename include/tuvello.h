@@ -29,11 +29,11 @@
 #define TUVELLO_VERSION_PATCH 0
 
 #if defined(_WIN32)
-#  define TUVELLO_API
+#define TUVELLO_API
 #elif defined(__GNUC__)
-#  define TUVELLO_API __attribute__((visibility("default")))
+#define TUVELLO_API __attribute__((visibility("default")))
 #else
-#  define TUVELLO_API
+#define TUVELLO_API
 #endif
 
 #ifdef __cplusplus
@@ -53,7 +53,7 @@ extern "C" {
  *
  * See also: TUVELLO_GetSongSize, TUVELLO_FreeSong.
  */
-TUVELLO_API uint8_t *TUVELLO_CreateSong(const char *text);
+TUVELLO_API uint8_t* TUVELLO_CreateSong(const char* text);
 
 /*
  * The song image's whole length in bytes, header included: the number of bytes
@@ -62,7 +62,7 @@ TUVELLO_API uint8_t *TUVELLO_CreateSong(const char *text);
  * song: an image from TUVELLO_CreateSong, or NULL.
  * Returns 0 for NULL.
  */
-TUVELLO_API int32_t TUVELLO_GetSongSize(const uint8_t *song);
+TUVELLO_API int32_t TUVELLO_GetSongSize(const uint8_t* song);
 
 /*
  * The song's playing time in seconds: data size / byte rate.
@@ -70,7 +70,7 @@ TUVELLO_API int32_t TUVELLO_GetSongSize(const uint8_t *song);
  * song: an image from TUVELLO_CreateSong, or NULL.
  * Returns 0.0 for NULL. New code should call this, not TUVELLO_GetSongLenght.
  */
-TUVELLO_API double TUVELLO_GetSongDuration(const uint8_t *song);
+TUVELLO_API double TUVELLO_GetSongDuration(const uint8_t* song);
 
 /*
  * The data size divided by the sample rate: TWICE the playing time in seconds
@@ -80,7 +80,7 @@ TUVELLO_API double TUVELLO_GetSongDuration(const uint8_t *song);
  * song: an image from TUVELLO_CreateSong, or NULL.
  * Returns 0.0f for NULL.
  */
-TUVELLO_API float TUVELLO_GetSongLenght(const uint8_t *song);
+TUVELLO_API float TUVELLO_GetSongLenght(const uint8_t* song);
 
 /*
  * Releases a song image. The pointer is dead afterwards.
@@ -88,7 +88,7 @@ TUVELLO_API float TUVELLO_GetSongLenght(const uint8_t *song);
  * song: an image from TUVELLO_CreateSong, or NULL.
  * Returns 1 when an image was released, 0 for NULL (nothing happens).
  */
-TUVELLO_API int32_t TUVELLO_FreeSong(uint8_t *song);
+TUVELLO_API int32_t TUVELLO_FreeSong(uint8_t* song);
 
 #ifdef __cplusplus
 }

@@ -11,8 +11,8 @@ using namespace tuvello_test;
 
 TEST(Concurrency, ThreadsRenderingAtOnceGetTheSerialImages) {
   const std::vector<std::string> texts = {
-      "len:200;vol:80;c;e;g;p;c", "pipe:1;oct:3;a;h;b", "dec:1;len:500;cs;ds",
-      "len:30;fs;gs;len:31;f",     "vol:5;dec:1;oct:8;h", " C ; D ;; E:9 ; len : 70 ; g"};
+      "len:200;vol:80;c;e;g;p;c", "pipe:1;oct:3;a;h;b",  "dec:1;len:500;cs;ds",
+      "len:30;fs;gs;len:31;f",    "vol:5;dec:1;oct:8;h", " C ; D ;; E:9 ; len : 70 ; g"};
   std::vector<std::vector<std::uint8_t>> serial;
   for (const auto& t : texts) serial.push_back(bytes_of(render(t.c_str()).get()));
 

@@ -14,10 +14,10 @@ namespace {
 
 // The header of an image whose data chunk holds `data` bytes.
 std::array<std::uint8_t, 44> expected_header(std::uint32_t data) {
-  std::array<std::uint8_t, 44> h{'R', 'I', 'F', 'F', 0,    0,   0, 0, 'W', 'A', 'V',
-                                 'E', 'f', 'm', 't', ' ',  16,  0, 0, 0,   1,   0,
-                                 1,   0,   0x22, 0x56, 0, 0,  0x44, 0xAC, 0, 0, 2,
-                                 0,   16,  0,   'd', 'a', 't', 'a', 0, 0, 0, 0};
+  std::array<std::uint8_t, 44> h{'R', 'I', 'F',  'F',  0,   0,   0,    0,    'W', 'A', 'V',
+                                 'E', 'f', 'm',  't',  ' ', 16,  0,    0,    0,   1,   0,
+                                 1,   0,   0x22, 0x56, 0,   0,   0x44, 0xAC, 0,   0,   2,
+                                 0,   16,  0,    'd',  'a', 't', 'a',  0,    0,   0,   0};
   const std::uint32_t riff = 36 + data;
   for (int i = 0; i < 4; ++i) {
     h[4 + i] = static_cast<std::uint8_t>(riff >> (8 * i));
@@ -41,15 +41,16 @@ TEST_P(ImageSizes, HeaderMatchesTheFormatAndTheDataSize) {
   EXPECT_EQ(TUVELLO_GetSongSize(song.get()), static_cast<std::int32_t>(44 + GetParam().data));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Texts, ImageSizes,
-    testing::Values(SizeCase{"", 0}, SizeCase{"   ", 0}, SizeCase{"len:200;vol:50;x:1", 0},
-                    SizeCase{"c", 4410}, SizeCase{"p", 4410}, SizeCase{"c;d;e", 3 * 4410},
-                    SizeCase{"len:20;c", 882}, SizeCase{"len:500;c", 22050},
-                    // Odd byte counts come down to whole frames.
-                    SizeCase{"len:30;c", 1322}, SizeCase{"len:50;c;c", 2 * 2204},
-                    SizeCase{"len:25;c", 1102}, SizeCase{"len:125;c", 5512},
-                    SizeCase{"len:375;c", 16538}));
+INSTANTIATE_TEST_SUITE_P(Texts, ImageSizes,
+                         testing::Values(SizeCase{"", 0}, SizeCase{"   ", 0},
+                                         SizeCase{"len:200;vol:50;x:1", 0}, SizeCase{"c", 4410},
+                                         SizeCase{"p", 4410}, SizeCase{"c;d;e", 3 * 4410},
+                                         SizeCase{"len:20;c", 882}, SizeCase{"len:500;c", 22050},
+                                         // Odd byte counts come down to whole frames.
+                                         SizeCase{"len:30;c", 1322},
+                                         SizeCase{"len:50;c;c", 2 * 2204},
+                                         SizeCase{"len:25;c", 1102}, SizeCase{"len:125;c", 5512},
+                                         SizeCase{"len:375;c", 16538}));
 
 TEST(Image, NullTextIsTheEmptySong) {
   const Song song = render(nullptr);

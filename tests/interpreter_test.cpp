@@ -1,10 +1,10 @@
 // The song text interpreter: which notes a text plays, with which settings.
+#include "text/interpreter.hpp"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
-
-#include "text/interpreter.hpp"
 
 using namespace tuvello::text;
 
@@ -70,13 +70,14 @@ INSTANTIATE_TEST_SUITE_P(
         PlayCase{"\tc", {}, kDefaults}, PlayCase{"c:7", {C}, kDefaults},
         PlayCase{":5;x:5", {}, kDefaults}, PlayCase{"cc;dd;c d", {}, kDefaults},
         PlayCase{"cs;d;ds;e;f;fs;g;gs;a;b;h;p",
-                 {277.18, 293.66, 311.13, 329.63, 349.23, 369.99, 392.00, 415.30, 440.00,
-                  466.16, 493.88, 0.0},
+                 {277.18, 293.66, 311.13, 329.63, 349.23, 369.99, 392.00, 415.30, 440.00, 466.16,
+                  493.88, 0.0},
                  kDefaults},
         PlayCase{"CS;Gs;H;P", {277.18, 415.30, 493.88, 0.0}, kDefaults},
         // Length.
         PlayCase{"len:19;c", {C}, kDefaults}, PlayCase{"len:501;c", {C}, kDefaults},
-        PlayCase{"len:20;c", {C}, with(20, 1.0f, 1)}, PlayCase{"len:500;c", {C}, with(500, 1.0f, 1)},
+        PlayCase{"len:20;c", {C}, with(20, 1.0f, 1)},
+        PlayCase{"len:500;c", {C}, with(500, 1.0f, 1)},
         PlayCase{"len:200;c;len:50;c", {C, C}, with(50, 1.0f, 1)},
         // Volume: divided in extended precision, stored as a float.
         PlayCase{"vol:4;c", {C}, kDefaults}, PlayCase{"vol:5;c", {C}, with(100, 0.05f, 1)},
@@ -84,8 +85,8 @@ INSTANTIATE_TEST_SUITE_P(
         PlayCase{"vol:50:9;c", {C}, with(100, 0.5f, 1)},
         PlayCase{"vol:+50;c", {C}, with(100, 0.5f, 1)},
         PlayCase{"vol:5x;c", {C}, with(100, 0.05f, 1)},
-        PlayCase{"vol:50.9;c", {C}, with(100, 0.5f, 1)},
-        PlayCase{"vol:- 50;c", {C}, kDefaults}, PlayCase{"vol:\t50;c", {C}, with(100, 0.5f, 1)},
+        PlayCase{"vol:50.9;c", {C}, with(100, 0.5f, 1)}, PlayCase{"vol:- 50;c", {C}, kDefaults},
+        PlayCase{"vol:\t50;c", {C}, with(100, 0.5f, 1)},
         PlayCase{"VOL:70;c", {C}, with(100, 0.7f, 1)},
         // Pitch multiplier: value + 1.
         PlayCase{"oct:0;c", {C}, with(100, 1.0f, 1)}, PlayCase{"oct:8;c", {C}, with(100, 1.0f, 9)},

@@ -70,10 +70,9 @@ class DecayFloor : public testing::TestWithParam<NoFadeCase> {};
 TEST_P(DecayFloor, StepsBelowOneHalfDoNotFade) {
   const int vol = GetParam().vol;
   const auto render_at = [&](int len) {
-    return samples(render(("vol:" + std::to_string(vol) + ";len:" + std::to_string(len) +
-                           ";dec:1;c")
-                              .c_str())
-                       .get());
+    return samples(
+        render(("vol:" + std::to_string(vol) + ";len:" + std::to_string(len) + ";dec:1;c").c_str())
+            .get());
   };
   const auto plain_at = [&](int len) {
     return samples(
@@ -85,12 +84,13 @@ TEST_P(DecayFloor, StepsBelowOneHalfDoNotFade) {
   EXPECT_EQ(render_at(len + 1), plain_at(len + 1));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Volumes, DecayFloor,
-    testing::Values(NoFadeCase{5, 148}, NoFadeCase{6, 178}, NoFadeCase{7, 208},
-                    NoFadeCase{8, 237}, NoFadeCase{9, 267}, NoFadeCase{10, 297},
-                    NoFadeCase{11, 326}, NoFadeCase{12, 356}, NoFadeCase{13, 386},
-                    NoFadeCase{14, 416}, NoFadeCase{15, 445}, NoFadeCase{16, 475}));
+INSTANTIATE_TEST_SUITE_P(Volumes, DecayFloor,
+                         testing::Values(NoFadeCase{5, 148}, NoFadeCase{6, 178}, NoFadeCase{7, 208},
+                                         NoFadeCase{8, 237}, NoFadeCase{9, 267},
+                                         NoFadeCase{10, 297}, NoFadeCase{11, 326},
+                                         NoFadeCase{12, 356}, NoFadeCase{13, 386},
+                                         NoFadeCase{14, 416}, NoFadeCase{15, 445},
+                                         NoFadeCase{16, 475}));
 
 TEST(Decay, AQuietLongNoteKeepsItsAmplitude) {
   EXPECT_EQ(samples(render("vol:5;len:500;dec:1;c").get()),

@@ -13,9 +13,19 @@ struct NoteKey {
 
 // German letter names: "h" is B natural, "b" is B flat; "p" is a pause.
 constexpr std::array<NoteKey, 13> kNotes{{
-    {"c", 261.63},  {"cs", 277.18}, {"d", 293.66}, {"ds", 311.13}, {"e", 329.63},
-    {"f", 349.23},  {"fs", 369.99}, {"g", 392.00}, {"gs", 415.30}, {"a", 440.00},
-    {"b", 466.16},  {"h", 493.88},  {"p", 0.0},
+    {"c", 261.63},
+    {"cs", 277.18},
+    {"d", 293.66},
+    {"ds", 311.13},
+    {"e", 329.63},
+    {"f", 349.23},
+    {"fs", 369.99},
+    {"g", 392.00},
+    {"gs", 415.30},
+    {"a", 440.00},
+    {"b", 466.16},
+    {"h", 493.88},
+    {"p", 0.0},
 }};
 
 struct SettingKey {
@@ -24,7 +34,11 @@ struct SettingKey {
 };
 
 constexpr std::array<SettingKey, 5> kSettings{{
-    {"len", Key::len}, {"vol", Key::vol}, {"oct", Key::oct}, {"pipe", Key::pipe}, {"dec", Key::dec},
+    {"len", Key::len},
+    {"vol", Key::vol},
+    {"oct", Key::oct},
+    {"pipe", Key::pipe},
+    {"dec", Key::dec},
 }};
 
 constexpr std::size_t kLongestKey = 4;
@@ -138,8 +152,7 @@ bool interpret(std::string_view text, NoteSink sink, const CommandObserver* obse
     c.key = trim_spaces(slice(c.written, 0, colon));
     c.has_value = colon != std::string_view::npos;
     if (c.has_value) {
-      c.value = trim_spaces(
-          field_before_colon(slice(c.written, colon + 1, c.written.size())));
+      c.value = trim_spaces(field_before_colon(slice(c.written, colon + 1, c.written.size())));
       c.parsed = parse_integer(c.value);
     }
     c.kind = classify_key(c.key, &c.frequency);

@@ -29,15 +29,15 @@ enum class Fate : std::uint8_t {
 };
 
 struct Command {
-  std::size_t number = 0;      // 1 for the first command
-  std::size_t offset = 0;      // byte offset of its first byte in the text
-  std::string_view written;    // the bytes between its separators
-  std::string_view key;        // trimmed, as written
-  std::string_view value;      // the value field trimmed; empty without ":"
-  bool has_value = false;      // a ":" follows the key
-  ParsedInteger parsed;        // the value as a number (0 without digits)
+  std::size_t number = 0;    // 1 for the first command
+  std::size_t offset = 0;    // byte offset of its first byte in the text
+  std::string_view written;  // the bytes between its separators
+  std::string_view key;      // trimmed, as written
+  std::string_view value;    // the value field trimmed; empty without ":"
+  bool has_value = false;    // a ":" follows the key
+  ParsedInteger parsed;      // the value as a number (0 without digits)
   Key kind = Key::empty;
-  double frequency = 0.0;      // the note's frequency, for Key::note
+  double frequency = 0.0;  // the note's frequency, for Key::note
   Fate fate = Fate::empty;
 };
 

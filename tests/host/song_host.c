@@ -12,11 +12,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-typedef uint8_t *(*create_fn)(const char *);
-typedef int32_t (*size_fn)(const uint8_t *);
-typedef float (*lenght_fn)(const uint8_t *);
-typedef double (*duration_fn)(const uint8_t *);
-typedef int32_t (*free_fn)(uint8_t *);
+typedef uint8_t* (*create_fn)(const char*);
+typedef int32_t (*size_fn)(const uint8_t*);
+typedef float (*lenght_fn)(const uint8_t*);
+typedef double (*duration_fn)(const uint8_t*);
+typedef int32_t (*free_fn)(uint8_t*);
 
 static create_fn create_song;
 static size_fn get_size;
@@ -25,8 +25,8 @@ static duration_fn get_duration;
 static free_fn free_song;
 static int failures;
 
-static void *symbol(void *lib, const char *name) {
-  void *p = dlsym(lib, name);
+static void* symbol(void* lib, const char* name) {
+  void* p = dlsym(lib, name);
   if (p == NULL) {
     fprintf(stderr, "missing symbol %s\n", name);
     exit(2);
@@ -34,7 +34,7 @@ static void *symbol(void *lib, const char *name) {
   return p;
 }
 
-static void expect(int ok, const char *what) {
+static void expect(int ok, const char* what) {
   if (!ok) {
     fprintf(stderr, "FAILED: %s\n", what);
     ++failures;
@@ -42,7 +42,7 @@ static void expect(int ok, const char *what) {
 }
 
 static int check(void) {
-  uint8_t *song = create_song("c");
+  uint8_t* song = create_song("c");
   expect(song != NULL, "'c' renders");
   if (song == NULL) return 1;
   expect(get_size(song) == 4454, "'c' is 4454 bytes");
@@ -61,15 +61,15 @@ static int check(void) {
   return failures != 0;
 }
 
-static int render(const char *corpus) {
-  FILE *in = fopen(corpus, "r");
+static int render(const char* corpus) {
+  FILE* in = fopen(corpus, "r");
   char line[4096];
   if (in == NULL) {
     perror(corpus);
     return 2;
   }
   while (fgets(line, sizeof line, in) != NULL) {
-    uint8_t *song;
+    uint8_t* song;
     line[strcspn(line, "\n")] = '\0';
     song = create_song(line);
     if (song == NULL) {
@@ -83,8 +83,8 @@ static int render(const char *corpus) {
   return 0;
 }
 
-int main(int argc, char **argv) {
-  void *lib;
+int main(int argc, char** argv) {
+  void* lib;
   if (argc < 3) {
     fprintf(stderr, "usage: song_host LIBRARY check | render CORPUS\n");
     return 2;
@@ -94,11 +94,11 @@ int main(int argc, char **argv) {
     fprintf(stderr, "%s\n", dlerror());
     return 2;
   }
-  *(void **)&create_song = symbol(lib, "TUVELLO_CreateSong");
-  *(void **)&get_size = symbol(lib, "TUVELLO_GetSongSize");
-  *(void **)&get_lenght = symbol(lib, "TUVELLO_GetSongLenght");
-  *(void **)&get_duration = symbol(lib, "TUVELLO_GetSongDuration");
-  *(void **)&free_song = symbol(lib, "TUVELLO_FreeSong");
+  *(void**)&create_song = symbol(lib, "TUVELLO_CreateSong");
+  *(void**)&get_size = symbol(lib, "TUVELLO_GetSongSize");
+  *(void**)&get_lenght = symbol(lib, "TUVELLO_GetSongLenght");
+  *(void**)&get_duration = symbol(lib, "TUVELLO_GetSongDuration");
+  *(void**)&free_song = symbol(lib, "TUVELLO_FreeSong");
   if (strcmp(argv[2], "check") == 0) return check();
   if (strcmp(argv[2], "render") == 0 && argc > 3) return render(argv[3]);
   fprintf(stderr, "unknown mode %s\n", argv[2]);
