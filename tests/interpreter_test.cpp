@@ -128,13 +128,13 @@ TEST(Interpreter, StopsAtOnceWhenTheSinkRunsOutOfMemory) {
 TEST(Interpreter, ReportsEveryCommandWithItsPlaceAndFate) {
   struct Seen {
     std::size_t number, offset;
-    std::string written, key, value;
+    std::string written, key, value, extra;
     Fate fate;
   };
   std::vector<Seen> seen;
   const auto record = [&](const Command& c, const NoteSettings&) {
     seen.push_back({c.number, c.offset, std::string(c.written), std::string(c.key),
-                    std::string(c.value), c.fate});
+                    std::string(c.value), std::string(c.extra), c.fate});
   };
   const CommandObserver observer = record;
   const auto sink = [](double, const NoteSettings&) { return true; };
@@ -152,6 +152,8 @@ TEST(Interpreter, ReportsEveryCommandWithItsPlaceAndFate) {
   EXPECT_EQ(seen[3].fate, Fate::unknown_key);
   EXPECT_EQ(seen[4].number, 5u);
   EXPECT_EQ(seen[4].value, "80");
+  EXPECT_EQ(seen[4].extra, "1");
+  EXPECT_EQ(seen[0].extra, "");
   EXPECT_EQ(seen[4].fate, Fate::setting_applied);
 }
 

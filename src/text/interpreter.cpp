@@ -65,8 +65,6 @@ std::string_view trim_spaces(std::string_view s) {
   return slice(s, b, e);
 }
 
-std::string_view field_before_colon(std::string_view s) { return slice(s, 0, s.find(':')); }
-
 void apply_setting(Command& c, NoteSettings& settings) {
   const std::int32_t v = c.parsed.value;
   if (!accepted_range(c.kind).contains(v)) {
@@ -152,7 +150,10 @@ bool interpret(std::string_view text, NoteSink sink, const CommandObserver* obse
     c.key = trim_spaces(slice(c.written, 0, colon));
     c.has_value = colon != std::string_view::npos;
     if (c.has_value) {
-      c.value = trim_spaces(field_before_colon(slice(c.written, colon + 1, c.written.size())));
+      const std::string_view after = slice(c.written, colon + 1, c.written.size());
+      const std::size_t second = after.find(':');
+      c.value = trim_spaces(slice(after, 0, second));
+      if (second != std::string_view::npos) c.extra = slice(after, second + 1, after.size());
       c.parsed = parse_integer(c.value);
     }
     c.kind = classify_key(c.key, &c.frequency);

@@ -34,6 +34,7 @@ struct Command {
   std::string_view written;  // the bytes between its separators
   std::string_view key;      // trimmed, as written
   std::string_view value;    // the value field trimmed; empty without ":"
+  std::string_view extra;    // whatever follows a second ":", which is ignored
   bool has_value = false;    // a ":" follows the key
   ParsedInteger parsed;      // the value as a number (0 without digits)
   Key kind = Key::empty;
