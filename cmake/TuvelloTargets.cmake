@@ -20,6 +20,7 @@ set(TUVELLO_SOURCES
   src/image/song_image.cpp
   src/synth/note_block.cpp
   src/synth/note_synth.cpp
+  src/synth/sine_kernels.cpp
   src/text/integer_parse.cpp
   src/text/interpreter.cpp)
 list(TRANSFORM TUVELLO_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")

@@ -1,14 +1,63 @@
 #include "synth/note_block.hpp"
 
+#include <cassert>
+#include <algorithm>
 #include <cmath>
 
-#include "image/little_endian.hpp"
 #include "synth/sample.hpp"
 
 namespace tuvello::synth {
 namespace {
 
 std::int32_t round_to_int(long double x) { return static_cast<std::int32_t>(std::llrint(x)); }
+
+// Frames are filled in runs; a run in which some product came within 2^-26 of
+// a half-integer is written again with extended precision. The fast path's
+// error stays below 1e-10, so only those runs could round differently.
+constexpr std::int32_t kRunFrames = 256;
+constexpr double kNearTie = 0.5 - 0x1p-26;
+
+// The phase advance per frame in 2^-64 turns: tones are f × 2π × n / 44100
+// radians, with 2π rounded to a float as the tuning has it.
+std::uint64_t turns_per_frame(double frequency) {
+  constexpr long double kFloatTwoPiInTurns = 1.00000002782753515285623012961775321L;
+  const long double turns = frequency * kFloatTwoPiInTurns / kSineDivisor;
+  return static_cast<std::uint64_t>((turns - std::floor(turns)) * 0x1p64L);
+}
+
+// How a block fades: the amplitude of frame n is
+// A - decrement × min(n - 1, fading frames).
+struct Fade {
+  std::int32_t decrement = 0;
+  std::int32_t fading_frames = 0;
+};
+
+Fade fade_of(const NoteBlock& b) {
+  if (!b.decay) return {};
+  // With an integer amplitude, round(A - step) = A - round(step) whenever the
+  // step's fraction is not exactly one half, which no accepted length and
+  // volume give.
+  assert(b.decay_step - std::floor(b.decay_step) != 0.5f);
+  const auto decrement = static_cast<std::int32_t>(std::llrint(b.decay_step));
+  // The fade stops once the amplitude is no greater than round(step).
+  if (decrement == 0 || b.amplitude <= decrement) return {};
+  return {decrement, (b.amplitude - 1) / decrement};
+}
+
+std::int32_t amplitude_at(const NoteBlock& b, const Fade& fade, std::int32_t n) {
+  return b.amplitude - fade.decrement * std::min(n - 1, fade.fading_frames);
+}
+
+void write_exactly(const NoteBlock& b, const Fade& fade, std::int32_t first, std::int32_t count,
+                   std::uint8_t* out) {
+  for (std::int32_t n = first; n < first + count; ++n) {
+    const bool doubled = b.pipe && n % kPipePeriod == 0;
+    const double f = doubled ? b.frequency * kPipeFactor : b.frequency;
+    const auto s = static_cast<std::uint16_t>(exact_sample(f, n, amplitude_at(b, fade, n)));
+    *out++ = static_cast<std::uint8_t>(s);
+    *out++ = static_cast<std::uint8_t>(s >> 8);
+  }
+}
 
 }  // namespace
 
@@ -29,25 +78,22 @@ NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& setti
   return b;
 }
 
-void write_samples(const NoteBlock& block, std::uint16_t channels, std::uint8_t* out) {
-  std::int32_t amplitude = block.amplitude;
-  // Decay stops once the amplitude is no greater than one step.
-  const std::int32_t decay_floor = static_cast<std::int32_t>(std::llrint(block.decay_step));
-  const double pipe_frequency = block.frequency * kPipeFactor;
-  std::int32_t pipe_counter = 0;
-  for (std::int32_t n = 1; n <= block.frames; ++n) {
-    for (std::uint16_t ch = 0; ch < channels; ++ch) {
-      double f = block.frequency;
-      if (block.pipe && ++pipe_counter >= kPipePeriod) {
-        f = pipe_frequency;
-        pipe_counter = 0;
-      }
-      const std::int32_t s = exact_sample(f, n, amplitude);
-      image::store_u16(out, static_cast<std::uint16_t>(static_cast<std::int16_t>(s)));
-      out += 2;
-    }
-    if (block.decay && amplitude > decay_floor) {
-      amplitude = round_to_int(static_cast<long double>(amplitude) - block.decay_step);
+void write_samples(const NoteBlock& b, std::uint8_t* out, SineKernel kernel) {
+  // A pause is silence, and the block's bytes are zero already.
+  if (b.frequency == 0.0) return;
+  const Fade fade = fade_of(b);
+  KernelRun run{};
+  run.turns_step = turns_per_frame(b.frequency);
+  run.amplitude = b.amplitude;
+  run.decrement = fade.decrement;
+  run.fading_frames = fade.fading_frames;
+  run.pipe = b.pipe;
+  for (std::int32_t first = 1; first <= b.frames; first += kRunFrames) {
+    run.first_frame = first;
+    run.frames = std::min(kRunFrames, b.frames - first + 1);
+    run.out = out + 2 * (first - 1);
+    if (run_kernel(kernel, run) > kNearTie) {
+      write_exactly(b, fade, first, run.frames, run.out);
     }
   }
 }

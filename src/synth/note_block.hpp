@@ -8,6 +8,7 @@
 
 #include <cstdint>
 
+#include "synth/sine_kernels.hpp"
 #include "text/note_settings.hpp"
 
 namespace tuvello::synth {
@@ -37,8 +38,9 @@ struct NoteBlock {
 NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& settings,
                           std::uint32_t sample_rate, std::uint32_t byte_rate);
 
-// Writes the block's samples as 16-bit little-endian values from `out`, one per
-// channel per frame. Bytes after the last sample are left as they are.
-void write_samples(const NoteBlock& block, std::uint16_t channels, std::uint8_t* out);
+// Writes the block's samples as 16-bit little-endian values from `out`, one
+// per frame, with the given sample loop. Bytes after the last sample, and the
+// whole block of a pause, are left as they are: zero from growth.
+void write_samples(const NoteBlock& block, std::uint8_t* out, SineKernel kernel = best_kernel());
 
 }  // namespace tuvello::synth

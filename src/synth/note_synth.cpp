@@ -1,5 +1,7 @@
 #include "synth/note_synth.hpp"
 
+#include <cassert>
+
 #include "synth/note_block.hpp"
 
 namespace tuvello::synth {
@@ -8,10 +10,11 @@ bool render_note(image::SongImage& image, double note_frequency,
                  const text::NoteSettings& settings) {
   const NoteBlock block =
       plan_note_block(note_frequency, settings, image.sample_rate(), image.byte_rate());
-  const std::uint16_t channels = image.channels();
+  // Song images are mono: one sample per frame.
+  assert(image.channels() == 1);
   std::uint8_t* out = image.append_block(block.bytes);
   if (out == nullptr) return false;
-  write_samples(block, channels, out);
+  write_samples(block, out);
   return true;
 }
 
