@@ -1,0 +1,401 @@
+"""The tuvello command-line tool, run as a user would run it.
+
+Environment: TUVELLO (the tool), SNDFILE_INFO (libsndfile's sndfile-info),
+TUVELLO_VERSION (the project's version). Run one class per CTest test:
+    python3 test_cli.py RenderWritesWavFiles
+"""
+
+import codecs
+import io
+import os
+import pathlib
+import pty
+import re
+import resource
+import stat
+import struct
+import subprocess
+import tempfile
+import unittest
+import wave
+
+TUVELLO = os.environ.get("TUVELLO", "tuvello")
+SNDFILE_INFO = os.environ.get("SNDFILE_INFO", "")
+VERSION = os.environ.get("TUVELLO_VERSION", "")
+CORPUS = pathlib.Path(__file__).with_name("check_corpus.txt")
+
+
+def run(*args, stdin=subprocess.DEVNULL, cwd=None, **kwargs):
+    return subprocess.run(
+        [TUVELLO, *args], stdin=stdin, capture_output=True, cwd=cwd, timeout=60, **kwargs
+    )
+
+
+def block_bytes(length_ms):
+    """A note block's size: round(44100 * seconds), ties to even, whole frames."""
+    return round(44100 * length_ms / 1000) & ~1
+
+
+def wav_facts(data):
+    """What Python's own WAV reader sees in an image: format and samples."""
+    with wave.open(io.BytesIO(data), "rb") as w:
+        frames = w.readframes(w.getnframes())
+        return {
+            "channels": w.getnchannels(),
+            "rate": w.getframerate(),
+            "width": w.getsampwidth(),
+            "frames": w.getnframes(),
+            "samples": struct.unpack("<%dh" % (len(frames) // 2), frames),
+        }
+
+
+class WavCase(unittest.TestCase):
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.dir = pathlib.Path(self.tmp.name)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def assertReadableWav(self, data, frames):
+        facts = wav_facts(data)
+        self.assertEqual(
+            (facts["channels"], facts["rate"], facts["width"], facts["frames"]),
+            (1, 22050, 2, frames),
+        )
+        return facts
+
+    def assertSndfileReads(self, path, frames):
+        self.assertTrue(
+            SNDFILE_INFO and os.access(SNDFILE_INFO, os.X_OK),
+            "sndfile-info not found: install Debian's sndfile-programs",
+        )
+        out = subprocess.run([SNDFILE_INFO, str(path)], capture_output=True, text=True, timeout=60)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        report = out.stdout + out.stderr
+        # libsndfile flags inconsistent headers with "(should be N)".
+        for bad in ("should be", "warning", "error", "***"):
+            self.assertNotIn(bad, report.lower(), report)
+        self.assertRegex(report, r"Channels\s*: 1\n")
+        self.assertRegex(report, r"Sample Rate\s*: 22050\n")
+        self.assertRegex(report, r"Bit Width\s*: 16\n")
+        self.assertRegex(report, r"Frames\s*: %d\n" % frames)
+
+    def leftovers(self):
+        return sorted(p.name for p in self.dir.iterdir())
+
+
+class RenderWritesWavFiles(WavCase):
+    def test_a_file_that_both_wav_readers_accept_and_a_summary_line(self):
+        out = self.dir / "song.wav"
+        r = run("render", "len:200;vol:80;c;e;g;p;c", "-o", str(out))
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, b"")
+        frames = 5 * block_bytes(200) // 2
+        self.assertEqual(
+            r.stderr.decode(), "wrote %s: 5 notes, 1.000 s, %d bytes\n" % (out, 44 + 2 * frames)
+        )
+        self.assertReadableWav(out.read_bytes(), frames)
+        self.assertSndfileReads(out, frames)
+
+    def test_the_samples_are_the_notes(self):
+        out = self.dir / "c.wav"
+        self.assertEqual(run("render", "c", "-o", str(out), "-q").returncode, 0)
+        samples = self.assertReadableWav(out.read_bytes(), 2205)["samples"]
+        self.assertEqual(samples[:3], (1221, 2441, 3657))
+        self.assertEqual(samples[-2:], (0, 0))
+
+    def test_a_pipe_gets_the_same_image_as_a_file(self):
+        out = self.dir / "song.wav"
+        text = "len:30;c;len:125;d;len:250;e"  # odd exact byte counts
+        self.assertEqual(run("render", text, "-o", str(out), "-q").returncode, 0)
+        r = run("render", text, "-o", "-")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, out.read_bytes())
+        self.assertIn(b"wrote <stdout>: 3 notes, ", r.stderr)
+        frames = (block_bytes(30) + block_bytes(125) + block_bytes(250)) // 2
+        self.assertReadableWav(r.stdout, frames)
+        self.assertSndfileReads(out, frames)
+        # Standard output is also the default.
+        self.assertEqual(run("render", text, "-q").stdout, r.stdout)
+
+    def test_text_from_a_file_or_standard_input_drops_one_final_line_break(self):
+        expected = run("render", "c;d", "-o", "-").stdout
+        path = self.dir / "song.txt"
+        for content in (b"c;d", b"c;d\n", b"c;d\r\n"):
+            path.write_bytes(content)
+            self.assertEqual(run("render", "-f", str(path), "-o", "-").stdout, expected, content)
+            self.assertEqual(run("render", "-f", "-", input=content, stdin=None).stdout, expected)
+            self.assertEqual(run("render", input=content, stdin=None).stdout, expected)
+        # Only one: with two, the last command is 'd' and a line break, no key.
+        path.write_bytes(b"c;d\n\n")
+        self.assertEqual(len(run("render", "-f", str(path)).stdout), 44 + block_bytes(100))
+
+    def test_the_song_text_ends_at_a_nul_byte(self):
+        path = self.dir / "song.txt"
+        path.write_bytes(b"c;d\0;e;f")
+        self.assertEqual(
+            run("render", "-f", str(path)).stdout, run("render", "c;d").stdout
+        )
+
+    def test_no_text_at_all_renders_the_demo_song(self):
+        demo = run("demo", "-o", "-").stdout
+        self.assertGreater(len(demo), 44)
+        self.assertEqual(run("render", "-o", "-", stdin=subprocess.DEVNULL).stdout, demo)
+        # An explicit empty text is an empty song.
+        self.assertEqual(len(run("render", "").stdout), 44)
+
+    def test_demo_writes_demo_wav_and_uses_every_key(self):
+        r = run("demo", cwd=self.dir)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        m = re.fullmatch(r"wrote demo\.wav: (\d+) notes, ([\d.]+) s, (\d+) bytes\n", r.stderr.decode())
+        self.assertIsNotNone(m, r.stderr)
+        notes, seconds, size = int(m[1]), float(m[2]), int(m[3])
+        data = (self.dir / "demo.wav").read_bytes()
+        self.assertEqual(len(data), size)
+        frames = (size - 44) // 2
+        self.assertReadableWav(data, frames)
+        self.assertSndfileReads(self.dir / "demo.wav", frames)
+        self.assertTrue(2.0 <= seconds <= 8.0, seconds)
+        self.assertAlmostEqual(seconds, (size - 44) / 44100, places=3)
+
+        text = run("demo", "--text").stdout.decode().strip()
+        commands = [c.split(":") for c in text.split(";")]
+        keys = {c[0] for c in commands}
+        notes_keys = {"c", "cs", "d", "ds", "e", "f", "fs", "g", "gs", "a", "b", "h", "p"}
+        self.assertLessEqual(notes_keys | {"len", "vol", "oct", "pipe", "dec"}, keys)
+        self.assertEqual(notes, sum(1 for c in commands if c[0] in notes_keys))
+        for mode in ("pipe", "dec"):
+            values = {c[1] for c in commands if c[0] == mode}
+            self.assertIn("0", values, mode)
+            self.assertTrue(values - {"0"}, mode)
+        # The demo is written as it should be: nothing to report.
+        self.assertEqual(run("check", text).returncode, 0)
+
+    def test_a_device_is_written_not_replaced(self):
+        r = run("render", "c", "-o", "/dev/null")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertTrue(stat.S_ISCHR(os.stat("/dev/null").st_mode))
+
+
+class OutputIsWholeOrAbsent(WavCase):
+    def test_a_failing_render_leaves_no_file(self):
+        out = self.dir / "song.wav"
+        r = run("render", "c;d;e", "-o", str(out), "--max-bytes", "5000")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"rendering failed", r.stderr)
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_failing_render_keeps_the_old_file(self):
+        out = self.dir / "song.wav"
+        out.write_bytes(b"old")
+        r = run("render", "c;d;e", "-o", str(out), "--max-bytes", "5000")
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(out.read_bytes(), b"old")
+        self.assertEqual(self.leftovers(), ["song.wav"])
+        # Within the limit it renders.
+        self.assertEqual(run("render", "c", "-o", str(out), "--max-bytes", "4454").returncode, 0)
+        self.assertEqual(len(out.read_bytes()), 4454)
+
+    def test_a_write_cut_short_keeps_the_old_file_and_no_temporary(self):
+        out = self.dir / "song.wav"
+        out.write_bytes(b"old")
+
+        def limit_file_size():
+            resource.setrlimit(resource.RLIMIT_FSIZE, (10000, 10000))
+
+        r = run("render", "len:500;c;d", "-o", str(out), preexec_fn=limit_file_size)
+        self.assertEqual(r.returncode, 1, r.stderr)
+        self.assertIn(b"cannot write", r.stderr)
+        self.assertEqual(out.read_bytes(), b"old")
+        self.assertEqual(self.leftovers(), ["song.wav"])
+
+    def test_a_missing_directory_is_an_error(self):
+        r = run("render", "c", "-o", str(self.dir / "no" / "song.wav"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"No such file or directory", r.stderr)
+
+    def test_a_replaced_file_keeps_its_mode_and_links_stay_links(self):
+        target = self.dir / "song.wav"
+        target.write_bytes(b"old")
+        os.chmod(target, 0o640)
+        link = self.dir / "link.wav"
+        link.symlink_to("song.wav")
+        self.assertEqual(run("render", "c", "-o", str(link), "-q").returncode, 0)
+        self.assertTrue(link.is_symlink())
+        self.assertEqual(len(target.read_bytes()), 4454)
+        self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o640)
+        self.assertEqual(self.leftovers(), ["link.wav", "song.wav"])
+
+
+class RefusesToWriteToATerminal(unittest.TestCase):
+    def run_on_terminal(self, *args):
+        main, side = pty.openpty()
+        try:
+            r = subprocess.run(
+                [TUVELLO, *args], stdin=subprocess.DEVNULL, stdout=side,
+                stderr=subprocess.PIPE, timeout=60,
+            )
+            os.set_blocking(main, False)
+            try:
+                shown = os.read(main, 65536)
+            except BlockingIOError:
+                shown = b""
+            return r, shown
+        finally:
+            os.close(side)
+            os.close(main)
+
+    def test_binary_output_to_a_terminal_is_refused(self):
+        for args in (("render", "c;e;g"), ("render", "c", "-o", "-"), ("demo", "-o", "-")):
+            r, shown = self.run_on_terminal(*args)
+            self.assertEqual(r.returncode, 2, args)
+            self.assertIn(b"refusing to write a WAV image to a terminal", r.stderr)
+            self.assertEqual(shown, b"", args)
+
+    def test_a_terminal_as_input_means_the_demo_song(self):
+        main, side = pty.openpty()
+        try:
+            r = subprocess.run(
+                [TUVELLO, "render", "-o", "-"], stdin=side, capture_output=True, timeout=60
+            )
+        finally:
+            os.close(side)
+            os.close(main)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, run("demo", "-o", "-").stdout)
+
+
+def corpus_cases():
+    cases = []
+    for block in re.split(r"\n\s*\n", CORPUS.read_text()):
+        lines = [l for l in block.splitlines() if not l.startswith("#")]
+        if not lines:
+            continue
+        text = codecs.decode(lines[0][len("text:"):].lstrip(" "), "unicode_escape")
+        cases.append((text.encode("latin-1"), int(lines[1][len("exit:"):]), lines[2:]))
+    return cases
+
+
+class CheckReportsCommands(unittest.TestCase):
+    def test_the_corpus_gives_exactly_the_expected_lines(self):
+        cases = corpus_cases()
+        self.assertGreater(len(cases), 10)
+        for text, status, lines in cases:
+            with self.subTest(text=text):
+                r = run("check", text)
+                self.assertEqual(r.stderr, b"")
+                self.assertEqual(r.stdout.decode("ascii").splitlines(), lines)
+                self.assertEqual(r.returncode, status)
+
+    def test_a_file_is_named_and_its_final_line_break_dropped(self):
+        with tempfile.TemporaryDirectory() as d:
+            path = pathlib.Path(d) / "tune.txt"
+            path.write_bytes(b"len:200;\nc;d\n")
+            r = run("check", "-f", str(path))
+            self.assertEqual(r.returncode, 1)
+            self.assertEqual(
+                r.stdout.decode().splitlines(),
+                [
+                    "%s:9: warning: command 2 '\\nc': a line break makes the key '\\nc' unknown, "
+                    "so 'c' is skipped" % path,
+                    "%s: 1 note, 0.200 s, 1 warning" % path,
+                ],
+            )
+
+    def test_standard_input_is_named_stdin(self):
+        for args in ((), ("-f", "-"), ("-",)):
+            r = run("check", *args, input=b"c;;d\r\n", stdin=None)
+            self.assertEqual(r.returncode, 1, args)
+            self.assertEqual(
+                r.stdout.decode().splitlines(),
+                [
+                    "<stdin>:3: warning: command 2 '': empty command, skipped (a pause is written 'p')",
+                    "<stdin>: 2 notes, 0.200 s, 1 warning",
+                ],
+            )
+
+    def test_bytes_after_a_nul_are_reported_and_ignored(self):
+        r = run("check", "-", input=b"c;d\0;e;f", stdin=None)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(
+            r.stdout.decode().splitlines(),
+            [
+                "<stdin>:4: warning: the song text ends at this NUL byte; "
+                "the 4 bytes after it are ignored",
+                "<stdin>: 2 notes, 0.200 s, 1 warning",
+            ],
+        )
+
+    def test_a_song_too_long_to_render_is_reported_where_it_passes_the_limit(self):
+        # The first note of 500 ms (22050 bytes) that takes the image past
+        # 2147483647 bytes is the last one.
+        notes = (2**31 - 1 - 44) // 22050 + 1
+        text = b"len:500;" + b"c;" * notes
+        r = run("check", input=text, stdin=None)
+        self.assertEqual(r.returncode, 1)
+        self.assertEqual(
+            r.stdout.decode().splitlines(),
+            [
+                "<stdin>:%d: warning: command %d 'c': the song image passes 2147483647 "
+                "bytes here, so rendering fails" % (len(text) - 1, notes + 1),
+                "<stdin>: %d notes, %.3f s, 1 warning" % (notes, notes * 22050 / 44100),
+            ],
+        )
+
+    def test_no_text_at_all_checks_the_demo_song(self):
+        r = run("check")
+        self.assertEqual(r.returncode, 0)
+        self.assertRegex(r.stdout.decode(), r"^<demo>: \d+ notes, [\d.]+ s, 0 warnings\n$")
+
+
+class HelpVersionAndUsageErrors(unittest.TestCase):
+    def test_help_and_version_everywhere(self):
+        for command in ((), ("render",), ("check",), ("demo",)):
+            for flag in ("--help", "-h"):
+                r = run(*command, flag)
+                self.assertEqual(r.returncode, 0, command)
+                usage = "Usage: tuvello " + (command[0] if command else "COMMAND")
+                self.assertTrue(r.stdout.decode().startswith(usage), r.stdout)
+                self.assertEqual(r.stderr, b"")
+            r = run(*command, "--version")
+            self.assertEqual((r.returncode, r.stdout.decode()), (0, "tuvello %s\n" % VERSION))
+        self.assertIn(b"line break", run("--help").stdout)  # the final line break is explained
+
+    def test_usage_errors_exit_with_status_2(self):
+        cases = [
+            ((), "no command given"),
+            (("play",), "unknown command 'play'"),
+            (("render", "--loud"), "unknown option '--loud'"),
+            (("render", "-x"), "unknown option '-x'"),
+            (("render", "c", "-o"), "option '-o' needs a value"),
+            (("render", "c", "e"), "more than one song text"),
+            (("render", "c", "-f", "x.txt"), "either as TEXT or with -f"),
+            (("render", "c", "--max-bytes", "43"), "--max-bytes needs a whole number"),
+            (("render", "c", "--max-bytes", "1e6"), "--max-bytes needs a whole number"),
+            (("check", "c", "-o", "x.wav"), "unknown option '-o'"),
+            (("check", "-q", "c"), "unknown option '-q'"),
+            (("demo", "c;e"), "unexpected argument 'c;e'"),
+            (("render", "-f", "/nonexistent/song.txt"), "cannot read '/nonexistent/song.txt'"),
+            (("check", "-f", "/"), "cannot read '/'"),
+        ]
+        for args, message in cases:
+            with self.subTest(args=args):
+                r = run(*args)
+                self.assertEqual(r.returncode, 2)
+                self.assertEqual(r.stdout, b"")
+                self.assertIn(message, r.stderr.decode())
+
+    def test_options_take_their_values_in_every_spelling(self):
+        with tempfile.TemporaryDirectory() as d:
+            for spelling in (["-o", "a.wav"], ["-oa.wav"], ["--output", "a.wav"], ["--output=a.wav"]):
+                a = pathlib.Path(d) / "a.wav"
+                if a.exists():
+                    a.unlink()
+                r = run("render", "-q", *spelling, "--", "c", cwd=d)
+                self.assertEqual(r.returncode, 0, (spelling, r.stderr))
+                self.assertEqual(len(a.read_bytes()), 4454)
+
+
+if __name__ == "__main__":
+    unittest.main()
