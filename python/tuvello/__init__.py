@@ -1,0 +1,186 @@
+"""Render tuvello song texts to WAV files, through the tuvello shared library.
+
+Needs nothing beyond the standard library: the library is loaded with ctypes.
+
+    import tuvello
+    wav = tuvello.render("len:200;vol:80;c;e;g;p;c")   # a complete WAV file, as bytes
+    tuvello.duration("len:200;vol:80;c;e;g;p;c")       # 1.0 (seconds)
+    tuvello.save("len:200;vol:80;c;e;g;p;c", "song.wav")
+
+Song texts: a ``str`` is encoded as Latin-1, the library's 8-bit character set,
+so a character outside Latin-1 raises UnicodeEncodeError; ``bytes`` are passed
+to the library unchanged; ``None`` is the empty song (a 44-byte WAV file with no
+frames), as in the library. A text may not contain a NUL character, since the
+library would stop reading there (ValueError).
+
+Where the library is looked for, in this order:
+
+1. the path in the environment variable TUVELLO_LIBRARY, if it is set (and
+   nowhere else then, so that a wrong path is reported, not papered over);
+2. libtuvello.so.1 (or libtuvello.so) inside this package's directory;
+3. the system's library path (LD_LIBRARY_PATH, the ld.so cache), by the soname
+   libtuvello.so.1, so that a later incompatible major version is never used.
+
+When none of them works, every function raises LibraryNotFoundError, an
+OSError that lists each place tried and why it failed.
+"""
+
+import ctypes
+import os
+import secrets
+import threading
+
+__all__ = ["LibraryNotFoundError", "duration", "library_path", "render", "save"]
+
+ENVIRONMENT_VARIABLE = "TUVELLO_LIBRARY"
+SONAME = "libtuvello.so.1"
+_PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
+_BUNDLED_NAMES = (SONAME, "libtuvello.so")
+
+
+class LibraryNotFoundError(OSError):
+    """The tuvello shared library could not be loaded.
+
+    ``attempts`` holds one (place, reason) pair for every place that was tried.
+    """
+
+    def __init__(self, attempts):
+        self.attempts = tuple(attempts)
+        tried = "; ".join(f"{place}: {reason}" for place, reason in self.attempts)
+        super().__init__(
+            f"cannot load the tuvello library ({SONAME}). Tried {tried}. Set "
+            f"{ENVIRONMENT_VARIABLE} to the path of {SONAME}, or install tuvello."
+        )
+
+
+class _Library:
+    """The loaded shared object and the functions this module calls."""
+
+    def __init__(self, cdll, path):
+        self.path = path
+        self.create_song = cdll.TUVELLO_CreateSong
+        self.create_song.argtypes = [ctypes.c_char_p]
+        self.create_song.restype = ctypes.c_void_p
+        self.get_song_size = cdll.TUVELLO_GetSongSize
+        self.get_song_size.argtypes = [ctypes.c_void_p]
+        self.get_song_size.restype = ctypes.c_int32
+        self.get_song_duration = cdll.TUVELLO_GetSongDuration
+        self.get_song_duration.argtypes = [ctypes.c_void_p]
+        self.get_song_duration.restype = ctypes.c_double
+        self.free_song = cdll.TUVELLO_FreeSong
+        self.free_song.argtypes = [ctypes.c_void_p]
+        self.free_song.restype = ctypes.c_int32
+
+
+def _candidates(environ):
+    """The places to try, in order, as (description, path to load) pairs."""
+    explicit = environ.get(ENVIRONMENT_VARIABLE)
+    if explicit:
+        return [(f"{ENVIRONMENT_VARIABLE}={explicit}", explicit)]
+    places = [(os.path.join(_PACKAGE_DIR, name),) * 2 for name in _BUNDLED_NAMES]
+    places.append((f"the system library path ({SONAME})", SONAME))
+    return places
+
+
+def _load(environ):
+    attempts = []
+    for place, path in _candidates(environ):
+        if os.sep in path and not os.path.exists(path):
+            attempts.append((place, "no such file"))
+            continue
+        try:
+            cdll = ctypes.CDLL(path)
+        except OSError as error:
+            attempts.append((place, str(error)))
+            continue
+        try:
+            return _Library(cdll, getattr(cdll, "_name", path))
+        except AttributeError as error:
+            attempts.append((place, f"not the tuvello library ({error})"))
+    raise LibraryNotFoundError(attempts)
+
+
+_loaded = None
+_load_lock = threading.Lock()
+
+
+def _library():
+    global _loaded
+    with _load_lock:
+        if _loaded is None:
+            _loaded = _load(os.environ)
+        return _loaded
+
+
+def library_path():
+    """The path or name the tuvello library was loaded from (loading it if needed)."""
+    return _library().path
+
+
+def _song_text(text):
+    if text is None:
+        return None
+    if isinstance(text, str):
+        data = text.encode("latin-1")
+    elif isinstance(text, (bytes, bytearray, memoryview)):
+        data = bytes(text)
+    else:
+        raise TypeError(f"a song text is str, bytes or None, not {type(text).__name__}")
+    if b"\0" in data:
+        raise ValueError("a song text cannot contain a NUL character")
+    return data
+
+
+def _with_song(text, read):
+    """Renders text, hands the image to read(library, image) and frees it, always once."""
+    data = _song_text(text)
+    library = _library()
+    song = library.create_song(data)
+    if not song:
+        raise MemoryError("tuvello could not render the song: out of memory")
+    try:
+        return read(library, song)
+    finally:
+        library.free_song(song)
+
+
+def render(text):
+    """The song text's WAV file (16-bit PCM, mono, 22050 frames per second) as bytes."""
+    return _with_song(text, lambda lib, song: ctypes.string_at(song, lib.get_song_size(song)))
+
+
+def duration(text):
+    """The song text's playing time in seconds."""
+    return _with_song(text, lambda lib, song: lib.get_song_duration(song))
+
+
+def save(text, path):
+    """Renders the song text and writes its WAV file to path.
+
+    The file appears complete or not at all: the image goes to a temporary file
+    in the same directory, which then replaces path in one step. On failure
+    path is left as it was and the temporary file is removed.
+    """
+    image = render(text)
+    path = os.fspath(path)
+    directory, name = os.path.split(os.path.abspath(path))
+    while True:
+        temporary = os.path.join(directory, f".{name}.{secrets.token_hex(6)}.tmp")
+        try:
+            # 0o666 so that the umask decides the mode, as for any new file.
+            fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
+            break
+        except FileExistsError:
+            continue
+    try:
+        with os.fdopen(fd, "wb") as file:
+            file.write(image)
+            file.flush()
+            os.fsync(file.fileno())
+        os.replace(temporary, path)
+    except BaseException:
+        try:
+            os.unlink(temporary)
+        except FileNotFoundError:
+            pass
+        raise
