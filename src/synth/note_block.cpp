@@ -14,7 +14,7 @@ std::int32_t round_to_int(long double x) { return static_cast<std::int32_t>(std:
 // Frames are filled in runs; a run in which some product came within 2^-26 of
 // a half-integer is written again with extended precision. The fast path's
 // error stays below 1e-10, so only those runs could round differently.
-constexpr std::int32_t kRunFrames = 256;
+constexpr std::int32_t kRunFrames = 1024;  // a multiple of 16, as the loop needs
 constexpr double kNearTie = 0.5 - 0x1p-26;
 
 // The phase advance per frame in 2^-64 turns: tones are f × 2π × n / 44100

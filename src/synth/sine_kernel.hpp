@@ -22,30 +22,31 @@ struct KernelRun {
   double decrement;           // amplitude lost per fading frame (0 without decay)
   double fading_frames;       // frames after the first that still lose amplitude
   bool pipe;                  // every sixteenth frame at twice the frequency
-  std::int32_t first_frame;   // frame number n of the run's first frame (from 1)
+  std::int32_t first_frame;   // frame number n of the run's first frame: 1, 17, 33, ...
   std::int32_t frames;        // frames in the run
   std::uint8_t* out;          // 16-bit little-endian samples, one per frame
 };
 
 namespace kernel_detail {
 
-// sin(2π w) = w × P(w²) for w in [-1/4, 1/4]: Taylor terms up to w^19, whose
-// truncation error is below 3e-16 there.
+// sin(π z) = z × P(z²) for z in [-1/2, 1/2]: a Chebyshev-economized Taylor
+// series, within 1e-16 of the sine there before rounding.
 inline constexpr double kSinCoefficients[] = {
-    6.283185307179586,    -41.34170224039976,    81.60524927607506,   -76.70585975306139,
-    42.058693944897655,   -15.09464257682299,    3.819952584848282,   -0.7181223017785006,
-    0.10422916220813984,  -0.012031585942120627,
+    3.14159265358979,      -5.167712780049385,    2.55016403984454,
+    -0.5992645284952589,   0.08214587559062965,   -0.007370347438502996,
+    0.00046594198740363703, -2.1085602852487916e-05,
 };
+inline constexpr int kTerms = 8;
 
-// Adding 1.5 × 2^52 rounds a double of magnitude below 2^51 to an integer
-// (to nearest, ties to even) and leaves that integer in the low mantissa bits.
+// Adding and then subtracting 1.5 × 2^52 rounds a double of magnitude below
+// 2^51 to an integer, to nearest with ties to even.
 inline constexpr double kRoundingMagic = 6755399441055744.0;
 
 template <int Lanes>
 struct Vectors {
   typedef double F __attribute__((vector_size(Lanes * 8)));
   typedef std::uint64_t U __attribute__((vector_size(Lanes * 8)));
-  typedef std::int64_t I __attribute__((vector_size(Lanes * 8)));
+  typedef std::int32_t W __attribute__((vector_size(Lanes * 4)));
   typedef std::int16_t S __attribute__((vector_size(Lanes * 2)));
 };
 
@@ -63,21 +64,25 @@ template <int Lanes>
   using namespace kernel_detail;
   using F = typename Vectors<Lanes>::F;
   using U = typename Vectors<Lanes>::U;
-  using I = typename Vectors<Lanes>::I;
+  using W = typename Vectors<Lanes>::W;
   using S = typename Vectors<Lanes>::S;
 
+  // Runs start on frames 1, 17, 33, ...: every vector holds whole sixteenths
+  // of a block's frames or a whole number of vectors make one.
+  static_assert(16 % Lanes == 0);
+  constexpr int kPipeWait = 16 / Lanes;
+  int pipe_wait = 0;
   U turns;
+  U last_lane;
   F frame_index;  // n - 1 for each lane
-  U frame_number;
   for (int i = 0; i < Lanes; ++i) {
     const auto n = static_cast<std::uint64_t>(run.first_frame + i);
     turns[i] = n * run.turns_step;
+    last_lane[i] = i == Lanes - 1 ? ~0ull : 0;
     frame_index[i] = static_cast<double>(n - 1);
-    frame_number[i] = n;
   }
   const U turns_stride = turns - turns + run.turns_step * Lanes;
   const F index_stride = frame_index - frame_index + Lanes;
-  const U number_stride = frame_number - frame_number + Lanes;
 
   const F zero = frame_index - frame_index;
   const F amplitude = zero + run.amplitude;
@@ -86,29 +91,28 @@ template <int Lanes>
   const F magic = zero + kRoundingMagic;
   const U one_exponent = turns - turns + 0x3FF0000000000000ull;
   const U abs_mask = turns - turns + 0x7FFFFFFFFFFFFFFFull;
+  const U sign_bit = ~abs_mask;
+  const U mantissa_mask = turns - turns + 0x000FFFFFFFFFFFFFull;
   F worst = zero;
 
   std::uint8_t* out = run.out;
   std::int32_t left = run.frames;
   while (left > 0) {
     U phase = turns;
-    if (run.pipe) {
-      // Frames 16, 32, ... of a block take twice the phase.
-      const U pipe_lane = (U)((frame_number & 15) == 0);
-      phase = (phase & ~pipe_lane) | ((phase << 1) & pipe_lane);
+    if (run.pipe && ++pipe_wait == kPipeWait) {
+      // This vector's last lane is a frame 16, 32, ...: it takes twice the phase.
+      pipe_wait = 0;
+      phase += phase & last_lane;
     }
-    // The turn as a double in [1, 2), then shifted to u in [-1/2, 1/2):
-    // sin(2π t) = -sin(2π u).
-    F u = (F)((phase >> 12) | one_exponent) - 1.5;
-    // Reflect into a quarter turn: sin(2π u) = sin(2π (1/2 - u)) = sin(2π (-1/2 - u)).
-    F w = 0.5 - u;
-    w = u < w ? u : w;
-    F v = -0.5 - w;
-    w = w > v ? w : v;
-    const F w2 = w * w;
-    F p = zero + kSinCoefficients[9];
-    for (int k = 8; k >= 0; --k) p = p * w2 + kSinCoefficients[k];
-    const F sine = -(w * p);
+    // A quarter turn on, y's top bit tells the half turn and its other bits
+    // the place in it: sin(2π t) = ±sin(π z) with z in [-1/2, 1/2), minus in
+    // the upper half. z comes from the bits as a double in [1, 2).
+    const U y = phase + (1ull << 62);
+    const F z = (F)(((y >> 11) & mantissa_mask) | one_exponent) - 1.5;
+    const F z2 = z * z;
+    F p = zero + kSinCoefficients[kTerms - 1];
+    for (int k = kTerms - 2; k >= 0; --k) p = p * z2 + kSinCoefficients[k];
+    const F sine = (F)((U)z ^ (y & sign_bit)) * p;
 
     F a = amplitude;
     if (run.fading_frames > 0) {
@@ -116,19 +120,22 @@ template <int Lanes>
       a = amplitude - decrement * fading;
     }
     const F product = a * sine;
-    const F biased = product + magic;
-    const F distance = (F)((U)(product - (biased - magic)) & abs_mask);
+    const F rounded = (product + magic) - magic;
+    const F distance = (F)((U)(product - rounded) & abs_mask);
     worst = worst > distance ? worst : distance;
 
-    // The low bits are the sample in two's complement.
-    const S samples = __builtin_convertvector((I)biased, S);
+    // Whole numbers within ±32767: both conversions are exact.
+    const S samples = __builtin_convertvector(__builtin_convertvector(rounded, W), S);
     const int count = left < Lanes ? left : Lanes;
-    std::memcpy(out, &samples, 2 * static_cast<std::size_t>(count));
+    if (count == Lanes) {
+      std::memcpy(out, &samples, sizeof samples);
+    } else {
+      for (int i = 0; i < count; ++i) std::memcpy(out + 2 * i, &samples[i], 2);
+    }
     out += 2 * count;
     left -= count;
     turns += turns_stride;
     frame_index += index_stride;
-    frame_number += number_stride;
   }
   double result = 0.0;
   for (int i = 0; i < Lanes; ++i) result = result > worst[i] ? result : worst[i];

@@ -1,0 +1,121 @@
+// Speed of the song library against the straightforward formula, in one run.
+//
+//   FastNote / ReferenceNote  ns per sample for one note block (plain, pipe,
+//                             decay; short and long notes; low and high tones)
+//   Interpreter               MB/s over setting-only texts of 1, 10, 100 MB
+//   WholeSong                 TUVELLO_CreateSong over 1k, 10k, 100k notes
+//
+// bench/ratios.py turns the JSON output into the ratios we track.
+#include <benchmark/benchmark.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "reference_note_block.hpp"
+#include "synth/note_block.hpp"
+#include "text/interpreter.hpp"
+#include "tuvello.h"
+
+namespace {
+
+using tuvello::synth::NoteBlock;
+
+enum Mode { kPlain, kPipe, kDecay };
+
+// Arguments: mode, length in ms, note index (0 = c, 11 = h), multiplier.
+NoteBlock block_from(const benchmark::State& state) {
+  constexpr double kNotes[] = {261.63, 277.18, 293.66, 311.13, 329.63, 349.23,
+                               369.99, 392.00, 415.30, 440.00, 466.16, 493.88};
+  tuvello::text::NoteSettings s;
+  s.pipe = state.range(0) == kPipe;
+  s.decay = state.range(0) == kDecay;
+  s.length_ms = static_cast<std::int32_t>(state.range(1));
+  s.multiplier = static_cast<std::int32_t>(state.range(3));
+  s.volume = 0.8f;
+  return tuvello::synth::plan_note_block(kNotes[state.range(2)], s, 22050, 44100);
+}
+
+void report_samples(benchmark::State& state, const NoteBlock& b) {
+  const double samples = static_cast<double>(b.frames) * static_cast<double>(state.iterations());
+  state.counters["samples_per_s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
+  state.counters["ns_per_sample"] = benchmark::Counter(
+      samples / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+
+void note_args(benchmark::internal::Benchmark* b) {
+  b->ArgNames({"mode", "len", "note", "mult"});
+  for (int mode : {kPlain, kPipe, kDecay}) {
+    for (int len : {20, 500}) {
+      b->Args({mode, len, 0, 1});
+      b->Args({mode, len, 11, 9});
+    }
+    b->Args({mode, 100, 9, 3});
+  }
+}
+
+void FastNote(benchmark::State& state) {
+  const NoteBlock b = block_from(state);
+  std::vector<std::uint8_t> out(b.bytes);
+  for (auto _ : state) {
+    tuvello::synth::write_samples(b, out.data());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  report_samples(state, b);
+}
+BENCHMARK(FastNote)->Apply(note_args);
+
+void ReferenceNote(benchmark::State& state) {
+  const NoteBlock b = block_from(state);
+  std::vector<std::uint8_t> out(b.bytes);
+  for (auto _ : state) {
+    tuvello_test::reference_write_samples(b, out.data());
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  report_samples(state, b);
+}
+BENCHMARK(ReferenceNote)->Apply(note_args);
+
+// Settings only, so the interpreter is all that runs.
+const std::string& setting_text(std::size_t megabytes) {
+  static std::vector<std::string> texts(101);
+  std::string& t = texts[megabytes];
+  if (t.empty()) {
+    const std::string pattern = "vol:80; len : 120;OCT:2;pipe;dec:0;;x:1;";
+    t.reserve(megabytes << 20);
+    while (t.size() + pattern.size() <= (megabytes << 20)) t += pattern;
+  }
+  return t;
+}
+
+void Interpreter(benchmark::State& state) {
+  const std::string& text = setting_text(static_cast<std::size_t>(state.range(0)));
+  const auto sink = [](double, const tuvello::text::NoteSettings&) { return true; };
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(tuvello::text::interpret(text, sink));
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(text.size()) * state.iterations());
+}
+BENCHMARK(Interpreter)->ArgName("MB")->Arg(1)->Arg(10)->Arg(100)->Unit(benchmark::kMillisecond);
+
+void WholeSong(benchmark::State& state) {
+  std::string text = "len:20;vol:90;dec:1;";
+  const char* notes[] = {"c;", "e;", "g;", "p;", "a;", "oct:1;", "h;", "oct:0;"};
+  for (std::int64_t i = 0; i < state.range(0); ++i) text += notes[i % 8];
+  std::int64_t bytes = 0;
+  for (auto _ : state) {
+    std::uint8_t* song = TUVELLO_CreateSong(text.c_str());
+    bytes = TUVELLO_GetSongSize(song);
+    TUVELLO_FreeSong(song);
+  }
+  state.counters["image_MB"] = static_cast<double>(bytes) / (1 << 20);
+  state.SetBytesProcessed(bytes * state.iterations());
+}
+BENCHMARK(WholeSong)->ArgName("notes")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(
+    benchmark::kMillisecond);
+
+}  // namespace
+
+BENCHMARK_MAIN();
