@@ -1,0 +1,48 @@
+#!/bin/sh
+# Builds and runs one of the example hosts against the scratch install, with
+# the README's commands.
+# usage: consumer.sh SOURCE BUILD WORK PREFIX LIBDIR EXAMPLE
+source=$1
+. "$source/tests/packaging/common.sh"
+prefix=$4
+if [ "$5" != lib ]; then
+  echo "the README's commands assume libraries in \$prefix/lib; this build installs to $5"
+  exit 77
+fi
+scratch_checkout "$1" "$2" "$3"
+
+case $6 in
+c-pkgconfig)
+  readme_step 'export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"'
+  readme_step 'cc examples/c-pkgconfig/song.c $(pkg-config --cflags --libs tuvello) -o song'
+  readme_step 'LD_LIBRARY_PATH="$prefix/lib" ./song'
+  LD_LIBRARY_PATH="$prefix/lib" ldd ./song | grep -qF "$prefix/lib/libtuvello.so.1" ||
+    fail "song is not linked against the installed libtuvello.so.1"
+  ;;
+c-dlopen)
+  readme_step 'cc examples/c-dlopen/song_dlopen.c -ldl -o song_dlopen'
+  readme_step 'LD_LIBRARY_PATH="$prefix/lib" ./song_dlopen'
+  if readelf -d song_dlopen | grep -q 'NEEDED.*libtuvello'; then
+    fail "song_dlopen links libtuvello instead of loading it"
+  fi
+  ;;
+cpp-cmake)
+  readme_step 'cmake -S examples/cpp-cmake -B build-example -DCMAKE_PREFIX_PATH="$prefix"'
+  readme_step 'cmake --build build-example'
+  readme_step './build-example/song'
+  found=$(sed -n 's/^tuvello_DIR:PATH=//p' build-example/CMakeCache.txt)
+  [ "$found" = "$prefix/lib/cmake/tuvello" ] || fail "find_package used '$found', not the scratch install"
+  # The version file turns away a request for another major version.
+  mkdir -p wants-v2
+  printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(wants_v2 LANGUAGES NONE)' \
+    'find_package(tuvello 2 REQUIRED)' > wants-v2/CMakeLists.txt
+  if cmake -S wants-v2 -B wants-v2/build -DCMAKE_PREFIX_PATH="$prefix" > wants-v2.log 2>&1; then
+    fail "find_package(tuvello 2) accepted version 1"
+  fi
+  grep -q 'not compatible\|version' wants-v2.log || { cat wants-v2.log; fail "no version message"; }
+  ;;
+*)
+  fail "unknown example $6"
+  ;;
+esac
+echo "example $6 built and ran against $prefix"

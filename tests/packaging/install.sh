@@ -1,0 +1,11 @@
+#!/bin/sh
+# `cmake --install` into a scratch prefix puts exactly the release files there.
+# usage: install.sh SOURCE BUILD WORK VERSION LIBDIR HAS_TOOL
+source=$1
+version=$4
+. "$source/tests/packaging/common.sh"
+scratch_checkout "$1" "$2" "$3"
+
+prefix="$3/prefix"
+readme_step 'cmake --install build --prefix "$prefix"'
+check_installed_tree "$prefix" "$5" "$6"
