@@ -1,0 +1,90 @@
+#!/usr/bin/env python3
+"""Ratios from one run of song_bench, medians over its repetitions.
+
+usage:
+  build/bench/song_bench --benchmark_repetitions=5 --benchmark_out=bench.json \
+      --benchmark_out_format=json
+  python3 bench/ratios.py bench.json
+
+Prints, per note benchmark, ns per sample of the fast path and of the
+extended-precision reference and their ratio; per mode the median ratio;
+the interpreter's MB/s and how its time grows from 10 to 100 MB; and how
+whole-song time grows with the number of notes. Exits 1 when a target is
+missed.
+"""
+import json
+import statistics
+import sys
+from collections import defaultdict
+
+MODES = {"0": "plain", "1": "pipe", "2": "decay"}
+TARGET_RATIO = {"plain": 100.0, "pipe": 50.0, "decay": 100.0}
+TARGET_NS = {"plain": 1.0, "decay": 1.0}
+
+
+def runs(path):
+    with open(path) as f:
+        data = json.load(f)
+    by_name = defaultdict(dict)
+    for b in data["benchmarks"]:
+        if b.get("run_type") != "iteration":
+            continue
+        by_name[b["run_name"]][b.get("repetition_index", 0)] = b
+    return data.get("context", {}), by_name
+
+
+def field(name, key):
+    return dict(part.split(":") for part in name.split("/")[1:])[key]
+
+
+def main(path):
+    context, by_name = runs(path)
+    print(f"machine: {context.get('num_cpus')} CPUs at {context.get('mhz_per_cpu')} MHz, "
+          f"run {context.get('date')}")
+    ok = True
+    per_mode = defaultdict(list)
+    per_mode_ns = defaultdict(list)
+    print(f"{'note benchmark':44} {'fast ns':>8} {'ref ns':>8} {'ratio':>8}")
+    for name in sorted(n for n in by_name if n.startswith("FastNote/")):
+        ref = by_name.get(name.replace("FastNote/", "ReferenceNote/"), {})
+        fast = by_name[name]
+        ratios = [ref[i]["ns_per_sample"] / fast[i]["ns_per_sample"] for i in fast if i in ref]
+        if not ratios:
+            continue
+        fast_ns = statistics.median(r["ns_per_sample"] for r in fast.values())
+        ref_ns = statistics.median(r["ns_per_sample"] for r in ref.values())
+        ratio = statistics.median(ratios)
+        mode = MODES[field(name, "mode")]
+        per_mode[mode].append(ratio)
+        per_mode_ns[mode].append(fast_ns)
+        print(f"{name[len('FastNote/'):]:44} {fast_ns:8.3f} {ref_ns:8.1f} {ratio:7.1f}x")
+    for mode, ratios in per_mode.items():
+        ratio = statistics.median(ratios)
+        ns = statistics.median(per_mode_ns[mode])
+        met = ratio >= TARGET_RATIO[mode] and ns <= TARGET_NS.get(mode, float("inf"))
+        ok &= met
+        print(f"{mode:6}: median {ns:.3f} ns/sample, {ratio:.1f}x the reference"
+              f" ({'meets' if met else 'MISSES'} >= {TARGET_RATIO[mode]:.0f}x"
+              + (f", <= {TARGET_NS[mode]} ns" if mode in TARGET_NS else "") + ")")
+
+    def median_time(name):
+        return statistics.median(r["real_time"] for r in by_name[name].values())
+
+    interp = {mb: f"Interpreter/MB:{mb}" for mb in (1, 10, 100)}
+    if all(n in by_name for n in interp.values()):
+        mbps = statistics.median(r["bytes_per_second"] for r in by_name[interp[100]].values()) / 2**20
+        growth = median_time(interp[100]) / median_time(interp[10])
+        met = mbps >= 200 and growth <= 12
+        ok &= met
+        print(f"interpreter: {mbps:.0f} MB/s on 100 MB; 10x the text takes {growth:.2f}x the time"
+              f" ({'meets' if met else 'MISSES'} >= 200 MB/s, <= 12x)")
+    songs = {n: f"WholeSong/notes:{n}" for n in (1000, 10000, 100000)}
+    if all(n in by_name for n in songs.values()):
+        t = {n: median_time(name) for n, name in songs.items()}
+        print(f"whole songs: 1k notes {t[1000]:.3f} ms, 10k {t[10000]:.2f} ms ({t[10000]/t[1000]:.1f}x),"
+              f" 100k {t[100000]:.1f} ms ({t[100000]/t[10000]:.1f}x)")
+    return 0 if ok else 1
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "bench.json"))
