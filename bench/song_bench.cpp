@@ -2,6 +2,7 @@
 //
 //   FastNote / ReferenceNote  ns per sample for one note block (plain, pipe,
 //                             decay; short and long notes; low and high tones)
+//   SampleLoop                each sample loop: 0 baseline, 1 AVX2, 2 AVX-512
 //   Interpreter               MB/s over setting-only texts of 1, 10, 100 MB
 //   WholeSong                 TUVELLO_CreateSong over 1k, 10k, 100k notes
 //
@@ -65,6 +66,26 @@ void FastNote(benchmark::State& state) {
   report_samples(state, b);
 }
 BENCHMARK(FastNote)->Apply(note_args);
+
+// Each sample loop this processor runs, on a long plain note.
+void SampleLoop(benchmark::State& state) {
+  const auto kernel = static_cast<tuvello::synth::SineKernel>(state.range(0));
+  if (!tuvello::synth::kernel_supported(kernel)) {
+    state.SkipWithError("not supported on this processor");
+    return;
+  }
+  tuvello::text::NoteSettings s;
+  s.length_ms = 500;
+  const NoteBlock b = tuvello::synth::plan_note_block(440.0, s, 22050, 44100);
+  std::vector<std::uint8_t> out(b.bytes);
+  for (auto _ : state) {
+    tuvello::synth::write_samples(b, out.data(), kernel);
+    benchmark::DoNotOptimize(out.data());
+    benchmark::ClobberMemory();
+  }
+  report_samples(state, b);
+}
+BENCHMARK(SampleLoop)->ArgName("kernel")->DenseRange(0, 2);  // baseline, avx2, avx512
 
 void ReferenceNote(benchmark::State& state) {
   const NoteBlock b = block_from(state);
