@@ -19,13 +19,19 @@ scratch_checkout() {
 }
 
 # readme_step COMMAND: run COMMAND, which README.md must show on a line of its own.
+# The README shows the default layout, libraries in $prefix/lib; when this
+# build installs them elsewhere ($libdir), the command runs with that instead.
 readme_step() {
   if ! grep -qxF -- "$1" "$readme"; then
     echo "README.md no longer shows this command: $1" >&2
     exit 1
   fi
-  printf '+ %s\n' "$1"
-  eval "$1"
+  command=$1
+  if [ "${libdir:-lib}" != lib ]; then
+    command=$(printf '%s\n' "$1" | sed "s|\\\$prefix/lib|\\\$prefix/$libdir|g")
+  fi
+  printf '+ %s\n' "$command"
+  eval "$command"
 }
 
 fail() {

@@ -5,10 +5,7 @@
 source=$1
 . "$source/tests/packaging/common.sh"
 prefix=$4
-if [ "$5" != lib ]; then
-  echo "the README's commands assume libraries in \$prefix/lib; this build installs to $5"
-  exit 77
-fi
+libdir=$5
 scratch_checkout "$1" "$2" "$3"
 
 case $6 in
@@ -16,7 +13,7 @@ c-pkgconfig)
   readme_step 'export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"'
   readme_step 'cc examples/c-pkgconfig/song.c $(pkg-config --cflags --libs tuvello) -o song'
   readme_step 'LD_LIBRARY_PATH="$prefix/lib" ./song'
-  LD_LIBRARY_PATH="$prefix/lib" ldd ./song | grep -qF "$prefix/lib/libtuvello.so.1" ||
+  LD_LIBRARY_PATH="$prefix/$libdir" ldd ./song | grep -qF "$prefix/$libdir/libtuvello.so.1" ||
     fail "song is not linked against the installed libtuvello.so.1"
   ;;
 c-dlopen)
@@ -31,7 +28,7 @@ cpp-cmake)
   readme_step 'cmake --build build-example'
   readme_step './build-example/song'
   found=$(sed -n 's/^tuvello_DIR:PATH=//p' build-example/CMakeCache.txt)
-  [ "$found" = "$prefix/lib/cmake/tuvello" ] || fail "find_package used '$found', not the scratch install"
+  [ "$found" = "$prefix/$libdir/cmake/tuvello" ] || fail "find_package used '$found', not the scratch install"
   # The version file turns away a request for another major version.
   mkdir -p wants-v2
   printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(wants_v2 LANGUAGES NONE)' \
