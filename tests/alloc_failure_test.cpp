@@ -1,37 +1,87 @@
 // Running out of memory at any allocation yields null and leaks nothing.
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "image/block_allocator.hpp"
 #include "song_test_support.hpp"
+
+#if defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define TUVELLO_TEST_LSAN 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define TUVELLO_TEST_LSAN 1
+#endif
+#if defined(TUVELLO_TEST_LSAN)
+#include <sanitizer/lsan_interface.h>
+#endif
 
 using namespace tuvello_test;
 namespace image = tuvello::image;
 
 namespace {
 
-class FailingEveryAllocation : public testing::TestWithParam<const char*> {};
+// Whether the leak checker finds unreachable memory right now; never without
+// one (the block count still proves the library released all its blocks).
+bool leak_checker_finds_leaks() {
+#if defined(TUVELLO_TEST_LSAN)
+  return __lsan_do_recoverable_leak_check() != 0;
+#else
+  return false;
+#endif
+}
 
-TEST_P(FailingEveryAllocation, YieldsNullUntilARenderCompletes) {
-  const Song reference = render(GetParam());
+struct WalkCase {
+  std::string text;
+  long allocation_points;  // the header's allocation, then one growth per note or pause
+};
+
+void PrintTo(const WalkCase& c, std::ostream* os) { *os << '"' << c.text.substr(0, 40) << '"'; }
+
+class FailingEveryAllocation : public testing::TestWithParam<WalkCase> {};
+
+TEST_P(FailingEveryAllocation, YieldsNullAndLeaksNothingUntilARenderCompletes) {
+  const char* text = GetParam().text.c_str();
+  const Song reference = render(text);
   ASSERT_NE(reference, nullptr);
   const auto expected = bytes_of(reference.get());
-  for (long k = 1;; ++k) {
+  const long blocks_before = image::blocks_outstanding();
+
+  long k = 1;
+  for (;; ++k) {
     image::fail_allocation_after(k);
-    const Song song = render(GetParam());
+    std::uint8_t* song = TUVELLO_CreateSong(text);
     const long attempted = image::allocations_attempted();
     image::fail_allocation_after(0);
     if (attempted < k) {
       // No k-th allocation happened: this render had nothing to fail.
       ASSERT_NE(song, nullptr);
-      EXPECT_EQ(bytes_of(song.get()), expected);
+      EXPECT_EQ(bytes_of(song), expected);
+      TUVELLO_FreeSong(song);
       break;
     }
     ASSERT_EQ(song, nullptr) << "allocation " << k << " failed but a song came back";
+    ASSERT_EQ(image::blocks_outstanding(), blocks_before) << "allocation " << k << " failed";
+    ASSERT_FALSE(leak_checker_finds_leaks()) << "allocation " << k << " failed";
   }
+  EXPECT_EQ(k - 1, GetParam().allocation_points) << "allocation points walked";
+}
+
+std::string repeated(const std::string& command, int times) {
+  std::string out;
+  for (int i = 0; i < times; ++i) out += command;
+  return out;
 }
 
 INSTANTIATE_TEST_SUITE_P(Texts, FailingEveryAllocation,
-                         testing::Values("", "c", "len:30;c;d;e", "p;;x;pipe:1;dec:1;a;h",
-                                         "len:500;c;c;c;c;c;c;c;c"));
+                         testing::Values(WalkCase{"", 1},
+                                         WalkCase{"len:200;vol:50;oct:3;pipe:1;dec:1;x:9", 1},
+                                         WalkCase{"c", 2}, WalkCase{"len:30;c;d;e", 4},
+                                         WalkCase{"p;;x;pipe:1;dec:1;a;h", 4},
+                                         WalkCase{" C ; len:25;D:3;;len:125;E;vol:5;p ", 5},
+                                         WalkCase{"len:500;c;c;c;c;c;c;c;c", 9},
+                                         WalkCase{"len:20;" + repeated("c;d;p;", 20), 61}));
 
 }  // namespace

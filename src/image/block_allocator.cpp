@@ -3,6 +3,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#if defined(TUVELLO_FAULT_INJECTION)
+#include <atomic>
+#endif
+
 namespace tuvello::image {
 namespace {
 
@@ -11,13 +15,16 @@ constexpr std::size_t kPrefixBytes = 16;
 #if defined(TUVELLO_FAULT_INJECTION)
 thread_local long fail_countdown = 0;
 thread_local long attempts = 0;
+std::atomic<long> outstanding{0};
 
 bool injected_failure() {
   ++attempts;
   return fail_countdown > 0 && --fail_countdown == 0;
 }
+void count_blocks(long change) { outstanding += change; }
 #else
 constexpr bool injected_failure() { return false; }
+constexpr void count_blocks(long) {}
 #endif
 
 std::uint8_t* payload(void* base) { return static_cast<std::uint8_t*>(base) + kPrefixBytes; }
@@ -41,6 +48,7 @@ std::uint8_t* allocate_block(std::int32_t size) {
   if (base == nullptr) return nullptr;
   std::uint8_t* block = payload(base);
   record_size(block, size);
+  count_blocks(1);
   return block;
 }
 
@@ -60,7 +68,9 @@ std::uint8_t* grow_block(std::uint8_t* block, std::int32_t new_size) {
 }
 
 void release_block(std::uint8_t* block) {
-  if (block != nullptr) std::free(base_of(block));
+  if (block == nullptr) return;
+  std::free(base_of(block));
+  count_blocks(-1);
 }
 
 #if defined(TUVELLO_FAULT_INJECTION)
@@ -70,6 +80,8 @@ void fail_allocation_after(long k) {
 }
 
 long allocations_attempted() { return attempts; }
+
+long blocks_outstanding() { return outstanding; }
 #endif
 
 }  // namespace tuvello::image

@@ -28,6 +28,9 @@ void fail_allocation_after(long k);
 // Allocations and growths attempted on the calling thread since the last
 // fail_allocation_after call.
 long allocations_attempted();
+// Blocks allocated and not yet released, over all threads: a count that
+// proves nothing leaked without a leak checker.
+long blocks_outstanding();
 #endif
 
 }  // namespace tuvello::image
