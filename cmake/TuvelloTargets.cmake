@@ -7,6 +7,10 @@ add_library(tuvello_warnings INTERFACE)
 target_compile_options(tuvello_warnings INTERFACE -Wall -Wextra -Werror)
 target_compile_features(tuvello_warnings INTERFACE cxx_std_20)
 
+# Sanitizers, when asked for, go wherever the warnings go.
+include(${CMAKE_CURRENT_LIST_DIR}/TuvelloSanitizers.cmake)
+target_link_libraries(tuvello_warnings INTERFACE tuvello_sanitizers)
+
 # The public header and the internal source tree.
 add_library(tuvello_headers INTERFACE)
 target_include_directories(tuvello_headers INTERFACE
@@ -50,8 +54,11 @@ function(tuvello_add_library name extra_flags)
     # Only the public functions are exported. Linked as C, so nothing of
     # libstdc++ comes along; -z defs proves nothing of it is needed.
     "-Wl,--version-script=${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
-    -static-libgcc -Wl,--as-needed -Wl,-z,defs)
-  target_link_libraries(${name} PRIVATE m)
+    -static-libgcc -Wl,--as-needed)
+  if(NOT TUVELLO_SANITIZING)
+    target_link_options(${name} PRIVATE -Wl,-z,defs)
+  endif()
+  target_link_libraries(${name} PRIVATE m tuvello_sanitizers)
   set_target_properties(${name} PROPERTIES
     LINKER_LANGUAGE C
     OUTPUT_NAME ${name}
