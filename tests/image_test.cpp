@@ -127,4 +127,24 @@ TEST(BlockAllocator, ZeroFillsNewBytesAndKeepsOldOnes) {
   release_block(fresh);
 }
 
+TEST(BlockAllocator, ManySmallGrowthsKeepEveryByteAndZeroTheRest) {
+  using namespace tuvello::image;
+  std::uint8_t* block = allocate_block(1);
+  ASSERT_NE(block, nullptr);
+  block[0] = 1;
+  for (std::int32_t size = 2; size <= 5000; ++size) {
+    // Bytes promised to the caller are left alone, and written here.
+    block = grow_block(block, size, size % 2);
+    ASSERT_NE(block, nullptr);
+    if (size % 2 == 0) {
+      ASSERT_EQ(block[size - 1], 0) << size;
+    }
+    block[size - 1] = static_cast<std::uint8_t>(size);
+  }
+  block = fit_block(block);
+  for (std::int32_t i = 1; i < 5000; ++i) ASSERT_EQ(block[i], static_cast<std::uint8_t>(i + 1));
+  release_block(block);
+  EXPECT_EQ(fit_block(nullptr), nullptr);
+}
+
 }  // namespace

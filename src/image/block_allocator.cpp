@@ -1,5 +1,6 @@
 #include "image/block_allocator.hpp"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 
@@ -40,6 +41,28 @@ void record_size(std::uint8_t* block, std::int32_t size) {
   std::memcpy(block - sizeof size, &size, sizeof size);
 }
 
+// The bytes actually held, in the word before the size: growth reserves
+// room ahead so that a song of many notes is not moved once per note.
+constexpr std::size_t kCapacityOffset = 2 * sizeof(std::int32_t);
+
+std::int32_t capacity(const std::uint8_t* block) {
+  std::int32_t bytes;
+  std::memcpy(&bytes, block - kCapacityOffset, sizeof bytes);
+  return bytes;
+}
+
+void record_capacity(std::uint8_t* block, std::int32_t bytes) {
+  std::memcpy(block - kCapacityOffset, &bytes, sizeof bytes);
+}
+
+std::uint8_t* resize(std::uint8_t* block, std::int32_t bytes) {
+  void* base = std::realloc(base_of(block), kPrefixBytes + static_cast<std::size_t>(bytes));
+  if (base == nullptr) return nullptr;
+  std::uint8_t* moved = payload(base);
+  record_capacity(moved, bytes);
+  return moved;
+}
+
 }  // namespace
 
 std::uint8_t* allocate_block(std::int32_t size) {
@@ -48,23 +71,37 @@ std::uint8_t* allocate_block(std::int32_t size) {
   if (base == nullptr) return nullptr;
   std::uint8_t* block = payload(base);
   record_size(block, size);
+  record_capacity(block, size);
   count_blocks(1);
   return block;
 }
 
-std::uint8_t* grow_block(std::uint8_t* block, std::int32_t new_size) {
+std::uint8_t* grow_block(std::uint8_t* block, std::int32_t new_size, std::int32_t overwritten) {
   if (new_size <= 0) return nullptr;
   if (block == nullptr) return allocate_block(new_size);
   if (injected_failure()) return nullptr;
   const std::int32_t old_size = recorded_size(block);
-  void* base = std::realloc(base_of(block), kPrefixBytes + static_cast<std::size_t>(new_size));
-  if (base == nullptr) return nullptr;
-  std::uint8_t* grown = payload(base);
-  if (new_size > old_size) {
-    std::memset(grown + old_size, 0, static_cast<std::size_t>(new_size - old_size));
+  if (new_size > capacity(block)) {
+    // Half as much again as held: growth stays linear in the song's length.
+    const std::int64_t roomy = std::int64_t{capacity(block)} + capacity(block) / 2;
+    const auto ahead = static_cast<std::int32_t>(std::min<std::int64_t>(roomy, INT32_MAX));
+    std::uint8_t* grown = ahead > new_size ? resize(block, ahead) : nullptr;
+    if (grown == nullptr) grown = resize(block, new_size);
+    if (grown == nullptr) return nullptr;
+    block = grown;
   }
-  record_size(grown, new_size);
-  return grown;
+  if (new_size > old_size) {
+    const std::int32_t keep = std::min(overwritten, new_size - old_size);
+    std::memset(block + old_size + keep, 0, static_cast<std::size_t>(new_size - old_size - keep));
+  }
+  record_size(block, new_size);
+  return block;
+}
+
+std::uint8_t* fit_block(std::uint8_t* block) {
+  if (block == nullptr || capacity(block) == recorded_size(block)) return block;
+  std::uint8_t* fitted = resize(block, recorded_size(block));
+  return fitted != nullptr ? fitted : block;
 }
 
 void release_block(std::uint8_t* block) {

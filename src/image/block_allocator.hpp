@@ -3,7 +3,8 @@
 // A block records its requested size in the 32-bit word just before the
 // address handed out, so growth knows which bytes are new and must be zeroed.
 // The word sits at the end of a 16-byte prefix so that the address handed out
-// keeps malloc's alignment.
+// keeps malloc's alignment; the word before it holds the bytes reserved for
+// growth.
 #pragma once
 
 #include <cstdint>
@@ -16,7 +17,13 @@ std::uint8_t* allocate_block(std::int32_t size);
 // Resizes `block` to `new_size` bytes: old bytes kept, new bytes zero, the
 // block may move. A null block is allocated afresh. Returns null when
 // new_size <= 0 or memory runs out; the old block is then left intact.
-std::uint8_t* grow_block(std::uint8_t* block, std::int32_t new_size);
+// The first `overwritten` new bytes are left as they come, for a caller that
+// writes them at once.
+std::uint8_t* grow_block(std::uint8_t* block, std::int32_t new_size, std::int32_t overwritten = 0);
+
+// Gives back the room that growth keeps ahead of a block's size; the block
+// may move. Never fails: without memory to move it, the block stays as it is.
+std::uint8_t* fit_block(std::uint8_t* block);
 
 // Releases a block; null is ignored.
 void release_block(std::uint8_t* block);

@@ -36,12 +36,12 @@ SongImage::SongImage(std::int64_t max_bytes)
 
 SongImage::~SongImage() { release_block(bytes_); }
 
-std::uint8_t* SongImage::append_block(std::int32_t block_bytes) {
+std::uint8_t* SongImage::append_block(std::int32_t block_bytes, std::int32_t overwritten) {
   const std::uint32_t old_data = load_u32(bytes_ + kDataSizeOffset);
   const std::int64_t new_length = std::int64_t{kHeaderBytes} + old_data + block_bytes;
   std::uint8_t* grown = nullptr;
   if (new_length <= max_bytes_ && new_length <= kMaxImageBytes) {
-    grown = grow_block(bytes_, static_cast<std::int32_t>(new_length));
+    grown = grow_block(bytes_, static_cast<std::int32_t>(new_length), overwritten);
   }
   if (grown == nullptr) {
     release_block(bytes_);
@@ -60,7 +60,7 @@ std::uint32_t SongImage::byte_rate() const { return load_u32(bytes_ + kByteRateO
 std::uint16_t SongImage::channels() const { return load_u16(bytes_ + kChannelsOffset); }
 
 std::uint8_t* SongImage::release_to_caller() {
-  std::uint8_t* out = bytes_;
+  std::uint8_t* out = fit_block(bytes_);
   bytes_ = nullptr;
   return out;
 }

@@ -41,14 +41,16 @@ class SongImage {
   // Grows the data chunk by `block_bytes` zero bytes and adds them to both
   // size fields. Returns the new note block's first byte, or null when memory
   // runs out or the cap is passed; the image is then released (ok() turns
-  // false).
-  std::uint8_t* append_block(std::int32_t block_bytes);
+  // false). The first `overwritten` bytes of the block are not zeroed: the
+  // caller writes them at once.
+  std::uint8_t* append_block(std::int32_t block_bytes, std::int32_t overwritten = 0);
 
   std::uint32_t sample_rate() const;
   std::uint32_t byte_rate() const;
   std::uint16_t channels() const;
 
-  // Hands the image to the caller; this object no longer owns it.
+  // Hands the image to the caller, exactly as long as it is; this object no
+  // longer owns it.
   std::uint8_t* release_to_caller();
 
  private:

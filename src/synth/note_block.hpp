@@ -38,9 +38,15 @@ struct NoteBlock {
 NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& settings,
                           std::uint32_t sample_rate, std::uint32_t byte_rate);
 
+// The bytes at the block's start that write_samples writes: every frame's
+// sample, or none for a pause, whose block stays as growth zeroed it.
+inline std::int32_t samples_written(const NoteBlock& block) {
+  return block.frequency == 0.0 ? 0 : 2 * block.frames;
+}
+
 // Writes the block's samples as 16-bit little-endian values from `out`, one
-// per frame, with the given sample loop. Bytes after the last sample, and the
-// whole block of a pause, are left as they are: zero from growth.
+// per frame, with the given sample loop: the first samples_written(block)
+// bytes. The rest of the block is left as it is, zero from growth.
 void write_samples(const NoteBlock& block, std::uint8_t* out, SineKernel kernel = best_kernel());
 
 }  // namespace tuvello::synth
