@@ -40,8 +40,8 @@ NoteBlock block_from(const benchmark::State& state) {
 void report_samples(benchmark::State& state, const NoteBlock& b) {
   const double samples = static_cast<double>(b.frames) * static_cast<double>(state.iterations());
   state.counters["samples_per_s"] = benchmark::Counter(samples, benchmark::Counter::kIsRate);
-  state.counters["ns_per_sample"] = benchmark::Counter(
-      samples / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["ns_per_sample"] =
+      benchmark::Counter(samples / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
 void note_args(benchmark::internal::Benchmark* b) {

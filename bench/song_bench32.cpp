@@ -27,8 +27,8 @@ int main() {
     const char* name;
     bool pipe, decay;
   };
-  for (const Case c : {Case{"plain", false, false}, Case{"pipe", true, false},
-                       Case{"decay", false, true}}) {
+  for (const Case c :
+       {Case{"plain", false, false}, Case{"pipe", true, false}, Case{"decay", false, true}}) {
     tuvello::text::NoteSettings s;
     s.length_ms = 500;
     s.volume = 0.8f;

@@ -51,9 +51,10 @@ void check_block(const NoteBlock& b, const ReferenceSines& sines, const Referenc
     for (std::int32_t i = 0; i < b.frames && same; ++i) {
       const auto s = static_cast<std::int16_t>(got[2 * i] | got[2 * i + 1] << 8);
       if (s != expected[i]) {
-        std::printf("MISMATCH %s: f=%.17g A=%d len=%.3f pipe=%d decay=%d frame %d: %d, expected %d\n",
-                    name_of(k), b.frequency, b.amplitude, b.seconds, b.pipe, b.decay, i + 1, s,
-                    expected[i]);
+        std::printf(
+            "MISMATCH %s: f=%.17g A=%d len=%.3f pipe=%d decay=%d frame %d: %d, expected %d\n",
+            name_of(k), b.frequency, b.amplitude, b.seconds, b.pipe, b.decay, i + 1, s,
+            expected[i]);
         same = false;
       }
     }
@@ -112,7 +113,8 @@ int main(int argc, char** argv) {
               full.blocks_failed);
   std::printf("decayed: %ld blocks passed, %ld failed\n", decayed.blocks_passed,
               decayed.blocks_failed);
-  if (tie_steps != 0) std::printf("FAILED: %ld decay steps with a fraction of one half\n", tie_steps);
+  if (tie_steps != 0)
+    std::printf("FAILED: %ld decay steps with a fraction of one half\n", tie_steps);
   const long failed = full.blocks_failed + decayed.blocks_failed + tie_steps;
   std::printf("%ld passed, %ld failed\n", full.blocks_passed + decayed.blocks_passed, failed);
   return failed == 0 ? 0 : 1;

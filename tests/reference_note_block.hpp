@@ -29,7 +29,8 @@ inline void reference_write_samples(const tuvello::synth::NoteBlock& b, std::uin
     out[1] = static_cast<std::uint8_t>(s >> 8);
     out += 2;
     if (b.decay && amplitude > floor) {
-      amplitude = static_cast<std::int32_t>(std::llrint(static_cast<long double>(amplitude) - b.decay_step));
+      amplitude = static_cast<std::int32_t>(
+          std::llrint(static_cast<long double>(amplitude) - b.decay_step));
     }
   }
 }
@@ -71,7 +72,8 @@ inline void reference_samples_from(const tuvello::synth::NoteBlock& b, const Ref
     }
     *out++ = static_cast<std::int16_t>(std::llrint(amplitude * s));
     if (b.decay && amplitude > floor) {
-      amplitude = static_cast<std::int32_t>(std::llrint(static_cast<long double>(amplitude) - b.decay_step));
+      amplitude = static_cast<std::int32_t>(
+          std::llrint(static_cast<long double>(amplitude) - b.decay_step));
     }
   }
 }

@@ -1,7 +1,7 @@
 #include "synth/note_block.hpp"
 
-#include <cassert>
 #include <algorithm>
+#include <cassert>
 #include <cmath>
 
 #include "synth/sample.hpp"

@@ -17,14 +17,14 @@ namespace tuvello::synth {
 
 // One run of frames of a note block, in the kernel's terms.
 struct KernelRun {
-  std::uint64_t turns_step;   // phase advance per frame, in 2^-64 turns
-  double amplitude;           // amplitude of the block's first frame
-  double decrement;           // amplitude lost per fading frame (0 without decay)
-  double fading_frames;       // frames after the first that still lose amplitude
-  bool pipe;                  // every sixteenth frame at twice the frequency
-  std::int32_t first_frame;   // frame number n of the run's first frame: 1, 17, 33, ...
-  std::int32_t frames;        // frames in the run
-  std::uint8_t* out;          // 16-bit little-endian samples, one per frame
+  std::uint64_t turns_step;  // phase advance per frame, in 2^-64 turns
+  double amplitude;          // amplitude of the block's first frame
+  double decrement;          // amplitude lost per fading frame (0 without decay)
+  double fading_frames;      // frames after the first that still lose amplitude
+  bool pipe;                 // every sixteenth frame at twice the frequency
+  std::int32_t first_frame;  // frame number n of the run's first frame: 1, 17, 33, ...
+  std::int32_t frames;       // frames in the run
+  std::uint8_t* out;         // 16-bit little-endian samples, one per frame
 };
 
 namespace kernel_detail {
@@ -32,9 +32,8 @@ namespace kernel_detail {
 // sin(π z) = z × P(z²) for z in [-1/2, 1/2]: a Chebyshev-economized Taylor
 // series, within 1e-16 of the sine there before rounding.
 inline constexpr double kSinCoefficients[] = {
-    3.14159265358979,      -5.167712780049385,    2.55016403984454,
-    -0.5992645284952589,   0.08214587559062965,   -0.007370347438502996,
-    0.00046594198740363703, -2.1085602852487916e-05,
+    3.14159265358979,    -5.167712780049385,    2.55016403984454,       -0.5992645284952589,
+    0.08214587559062965, -0.007370347438502996, 0.00046594198740363703, -2.1085602852487916e-05,
 };
 inline constexpr int kTerms = 8;
 

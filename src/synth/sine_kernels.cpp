@@ -9,9 +9,7 @@ namespace {
   return fill_samples<8>(run);
 }
 
-[[gnu::target("avx2,fma")]] double fill_avx2(const KernelRun& run) {
-  return fill_samples<4>(run);
-}
+[[gnu::target("avx2,fma")]] double fill_avx2(const KernelRun& run) { return fill_samples<4>(run); }
 #endif
 
 double fill_baseline(const KernelRun& run) { return fill_samples<2>(run); }
