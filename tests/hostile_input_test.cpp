@@ -22,11 +22,13 @@ namespace {
 constexpr std::size_t kMillion = 1000 * 1000;
 constexpr std::size_t kHundredMegabytes = 100 * kMillion;
 
-// `part` `times` times over, then `tail`, built without temporaries so that
+// `head`, then `part` `times` times over, then `tail`, built in place so that
 // the text is the only large thing in memory.
-std::string repeated(const std::string& part, std::size_t times, const std::string& tail = "") {
+std::string repeated(const std::string& head, const std::string& part, std::size_t times,
+                     const std::string& tail = "") {
   std::string out;
-  out.reserve(part.size() * times + tail.size());
+  out.reserve(head.size() + part.size() * times + tail.size());
+  out += head;
   for (std::size_t i = 0; i < times; ++i) out += part;
   out += tail;
   return out;
@@ -91,33 +93,34 @@ INSTANTIATE_TEST_SUITE_P(
     Texts, HostileText,
     testing::Values(
         HostileCase{"hundred_megabyte_unknown_key",
-                    [] { return repeated("x", kHundredMegabytes, ";c"); }, "c", 60.0},
+                    [] { return repeated("", "x", kHundredMegabytes, ";c"); }, "c", 60.0},
         HostileCase{"hundred_megabytes_of_spaces_inside_a_command",
-                    [] { return "c" + repeated(" ", kHundredMegabytes, ";d"); }, "c;d", 60.0},
+                    [] { return repeated("c", " ", kHundredMegabytes, ";d"); }, "c;d", 60.0},
         HostileCase{"hundred_megabyte_number",
-                    [] { return "vol:" + repeated("0", kHundredMegabytes, "50;c"); }, "vol:50;c",
+                    [] { return repeated("vol:", "0", kHundredMegabytes, "50;c"); }, "vol:50;c",
                     60.0},
-        HostileCase{"million_empty_commands", [] { return repeated(";", kMillion, "c"); }, "c",
+        HostileCase{"million_empty_commands", [] { return repeated("", ";", kMillion, "c"); }, "c",
                     10.0},
-        HostileCase{"million_blank_commands", [] { return repeated(" ; ", kMillion, "c"); }, "c",
-                    10.0},
-        HostileCase{"million_setting_commands",
-                    [] { return repeated("len:20;vol:5;oct:8;pipe:1;dec:1;", kMillion / 5, "c"); },
-                    "len:20;vol:5;oct:8;pipe:1;dec:1;c", 10.0},
+        HostileCase{"million_blank_commands", [] { return repeated("", " ; ", kMillion, "c"); },
+                    "c", 10.0},
+        HostileCase{
+            "million_setting_commands",
+            [] { return repeated("", "len:20;vol:5;oct:8;pipe:1;dec:1;", kMillion / 5, "c"); },
+            "len:20;vol:5;oct:8;pipe:1;dec:1;c", 10.0},
         HostileCase{"million_out_of_range_settings",
-                    [] { return repeated("len:19;vol:101;oct:-1;", kMillion / 3, "c"); }, "c",
+                    [] { return repeated("", "len:19;vol:101;oct:-1;", kMillion / 3, "c"); }, "c",
                     10.0},
-        HostileCase{"million_unknown_keys", [] { return repeated("x:1;", kMillion, "c"); }, "c",
+        HostileCase{"million_unknown_keys", [] { return repeated("", "x:1;", kMillion, "c"); }, "c",
                     10.0},
         HostileCase{"million_digit_number_saturates_out_of_range",
-                    [] { return "len:" + repeated("9", kMillion, ";c"); }, "c", 10.0},
+                    [] { return repeated("len:", "9", kMillion, ";c"); }, "c", 10.0},
         HostileCase{"million_digit_negative_number",
-                    [] { return "len:-" + repeated("9", kMillion, ";c"); }, "c", 10.0},
+                    [] { return repeated("len:-", "9", kMillion, ";c"); }, "c", 10.0},
         HostileCase{"million_leading_zeros",
-                    [] { return "len:" + repeated("0", kMillion, "200;c"); }, "len:200;c", 10.0},
+                    [] { return repeated("len:", "0", kMillion, "200;c"); }, "len:200;c", 10.0},
         HostileCase{"million_leading_zeros_after_a_sign",
-                    [] { return "oct:+" + repeated("0", kMillion, "2;a"); }, "oct:2;a", 10.0},
-        HostileCase{"million_byte_key", [] { return repeated("c", kMillion); }, "", 10.0}),
+                    [] { return repeated("oct:+", "0", kMillion, "2;a"); }, "oct:2;a", 10.0},
+        HostileCase{"million_byte_key", [] { return repeated("", "c", kMillion); }, "", 10.0}),
     [](const testing::TestParamInfo<HostileCase>& info) { return std::string(info.param.name); });
 
 // Texts with tabs, carriage returns and line feeds, which are ordinary bytes:
@@ -217,8 +220,7 @@ TEST(NullSong, IsToleratedByEveryAccessor) {
 // Five hundred milliseconds take 22050 bytes, so 100000 such notes would need
 // 2.2 GB: more than a song image can hold.
 TEST(ImagePastTheLargestSize, YieldsNullAtOnceWithoutRenderingOrAllocating) {
-  const std::string text = repeated("c;", 100000, "c");
-  const std::string long_notes = "len:500;" + text;
+  const std::string long_notes = repeated("len:500;", "c;", 100000, "c");
   std::uint8_t* song = nullptr;
   image::fail_allocation_after(0);  // counts from here
   const Cost cost = cost_of([&] { song = TUVELLO_CreateSong(long_notes.c_str()); });
