@@ -35,13 +35,16 @@ bool leak_checker_finds_leaks() {
 
 struct WalkCase {
   std::string text;
-  long allocation_points;  // the header's allocation, then one growth per note or pause
+  long growth_points;  // the header's allocation, then one growth per note or pause
 };
 
 void PrintTo(const WalkCase& c, std::ostream* os) { *os << '"' << c.text.substr(0, 40) << '"'; }
 
 class FailingEveryAllocation : public testing::TestWithParam<WalkCase> {};
 
+// Failing the header's allocation or any growth yields null. Growth may keep
+// room ahead, which the finished image gives back; when that last fitting
+// fails, the image is handed out as it is, whole and correct.
 TEST_P(FailingEveryAllocation, YieldsNullAndLeaksNothingUntilARenderCompletes) {
   const char* text = GetParam().text.c_str();
   const Song reference = render(text);
@@ -49,24 +52,34 @@ TEST_P(FailingEveryAllocation, YieldsNullAndLeaksNothingUntilARenderCompletes) {
   const auto expected = bytes_of(reference.get());
   const long blocks_before = image::blocks_outstanding();
 
-  long k = 1;
-  for (;; ++k) {
+  long null_results = 0;
+  long images_despite_failure = 0;
+  for (long k = 1;; ++k) {
     image::fail_allocation_after(k);
     std::uint8_t* song = TUVELLO_CreateSong(text);
     const long attempted = image::allocations_attempted();
     image::fail_allocation_after(0);
+    if (song != nullptr) {
+      EXPECT_EQ(bytes_of(song), expected) << "allocation " << k << " failed";
+      TUVELLO_FreeSong(song);
+    }
     if (attempted < k) {
       // No k-th allocation happened: this render had nothing to fail.
       ASSERT_NE(song, nullptr);
-      EXPECT_EQ(bytes_of(song), expected);
-      TUVELLO_FreeSong(song);
       break;
     }
-    ASSERT_EQ(song, nullptr) << "allocation " << k << " failed but a song came back";
+    if (song == nullptr) {
+      ASSERT_EQ(images_despite_failure, 0) << "allocation " << k << " failed after the fitting";
+      ++null_results;
+    } else {
+      ASSERT_EQ(attempted, k) << "only the last step, the fitting, may fail harmlessly";
+      ++images_despite_failure;
+    }
     ASSERT_EQ(image::blocks_outstanding(), blocks_before) << "allocation " << k << " failed";
     ASSERT_FALSE(leak_checker_finds_leaks()) << "allocation " << k << " failed";
   }
-  EXPECT_EQ(k - 1, GetParam().allocation_points) << "allocation points walked";
+  EXPECT_EQ(null_results, GetParam().growth_points) << "allocation points that must fail";
+  EXPECT_LE(images_despite_failure, 1);
 }
 
 std::string repeated(const std::string& command, int times) {

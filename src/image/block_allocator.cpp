@@ -100,6 +100,7 @@ std::uint8_t* grow_block(std::uint8_t* block, std::int32_t new_size, std::int32_
 
 std::uint8_t* fit_block(std::uint8_t* block) {
   if (block == nullptr || capacity(block) == recorded_size(block)) return block;
+  if (injected_failure()) return block;
   std::uint8_t* fitted = resize(block, recorded_size(block));
   return fitted != nullptr ? fitted : block;
 }

@@ -29,11 +29,11 @@ std::uint8_t* fit_block(std::uint8_t* block);
 void release_block(std::uint8_t* block);
 
 #if defined(TUVELLO_FAULT_INJECTION)
-// Test builds only: make the k-th allocation or growth from now on fail
-// (k = 1 fails the next one; 0 disarms), on the calling thread.
+// Test builds only: make the k-th allocation, growth or fitting from now on
+// fail (k = 1 fails the next one; 0 disarms), on the calling thread.
 void fail_allocation_after(long k);
-// Allocations and growths attempted on the calling thread since the last
-// fail_allocation_after call.
+// Allocations, growths and fittings attempted on the calling thread since the
+// last fail_allocation_after call.
 long allocations_attempted();
 // Blocks allocated and not yet released, over all threads: a count that
 // proves nothing leaked without a leak checker.
