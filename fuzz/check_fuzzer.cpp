@@ -14,7 +14,7 @@
 namespace {
 
 // As in song_fuzzer: larger songs are refused under this cap instead of rendered.
-constexpr std::int64_t kRenderBudget = std::int64_t{1} << 20;
+constexpr std::int64_t kRenderBudget = std::int64_t{1} << 17;
 
 bool one_plain_line(std::string_view s) {
   for (const char c : s) {

@@ -14,7 +14,7 @@ namespace {
 // Songs beyond this many bytes are rendered under a cap of this size instead,
 // and must then come back null at once; this keeps every run short however
 // many notes a text plays.
-constexpr std::int64_t kRenderBudget = std::int64_t{1} << 20;
+constexpr std::int64_t kRenderBudget = std::int64_t{1} << 17;
 
 }  // namespace
 
