@@ -5,6 +5,9 @@
  *   song_host LIBRARY check           checks the known images, exit 0 if right
  *   song_host LIBRARY render CORPUS   writes the image of every line of CORPUS
  *                                     to standard output, back to back
+ *   song_host LIBRARY file TEXT OUT   renders the whole file TEXT into the WAV
+ *                                     file OUT, holding nothing but the text
+ *                                     and the image (for peak-memory checks)
  */
 #include <dlfcn.h>
 #include <stdint.h>
@@ -83,10 +86,46 @@ static int render(const char* corpus) {
   return 0;
 }
 
+static int render_file(const char* text_path, const char* out_path) {
+  FILE* in = fopen(text_path, "rb");
+  FILE* out;
+  long length;
+  char* text;
+  uint8_t* song;
+  if (in == NULL || fseek(in, 0, SEEK_END) != 0 || (length = ftell(in)) < 0 ||
+      fseek(in, 0, SEEK_SET) != 0) {
+    perror(text_path);
+    return 2;
+  }
+  text = malloc((size_t)length + 1);
+  if (text == NULL || fread(text, 1, (size_t)length, in) != (size_t)length) {
+    fprintf(stderr, "cannot read %s\n", text_path);
+    return 2;
+  }
+  text[length] = '\0';
+  fclose(in);
+  song = create_song(text);
+  free(text);
+  if (song == NULL) {
+    fprintf(stderr, "no image for %s\n", text_path);
+    return 1;
+  }
+  out = fopen(out_path, "wb");
+  if (out == NULL || fwrite(song, 1, (size_t)get_size(song), out) != (size_t)get_size(song) ||
+      fclose(out) != 0) {
+    perror(out_path);
+    free_song(song);
+    return 2;
+  }
+  printf("%s: %ld bytes of text, %ld bytes of image\n", out_path, length, (long)get_size(song));
+  free_song(song);
+  return 0;
+}
+
 int main(int argc, char** argv) {
   void* lib;
   if (argc < 3) {
-    fprintf(stderr, "usage: song_host LIBRARY check | render CORPUS\n");
+    fprintf(stderr, "usage: song_host LIBRARY check | render CORPUS | file TEXT OUT\n");
     return 2;
   }
   lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -101,6 +140,7 @@ int main(int argc, char** argv) {
   *(void**)&free_song = symbol(lib, "TUVELLO_FreeSong");
   if (strcmp(argv[2], "check") == 0) return check();
   if (strcmp(argv[2], "render") == 0 && argc > 3) return render(argv[3]);
+  if (strcmp(argv[2], "file") == 0 && argc > 4) return render_file(argv[3], argv[4]);
   fprintf(stderr, "unknown mode %s\n", argv[2]);
   return 2;
 }
