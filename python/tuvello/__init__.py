@@ -58,18 +58,18 @@ class _Library:
 
     def __init__(self, cdll, path):
         self.path = path
-        self.create_song = cdll.TUVELLO_CreateSong
-        self.create_song.argtypes = [ctypes.c_char_p]
-        self.create_song.restype = ctypes.c_void_p
-        self.get_song_size = cdll.TUVELLO_GetSongSize
-        self.get_song_size.argtypes = [ctypes.c_void_p]
-        self.get_song_size.restype = ctypes.c_int32
-        self.get_song_duration = cdll.TUVELLO_GetSongDuration
-        self.get_song_duration.argtypes = [ctypes.c_void_p]
-        self.get_song_duration.restype = ctypes.c_double
-        self.free_song = cdll.TUVELLO_FreeSong
-        self.free_song.argtypes = [ctypes.c_void_p]
-        self.free_song.restype = ctypes.c_int32
+        song = ctypes.c_void_p
+        self.create_song = _bind(cdll.TUVELLO_CreateSong, [ctypes.c_char_p], song)
+        self.get_song_size = _bind(cdll.TUVELLO_GetSongSize, [song], ctypes.c_int32)
+        self.get_song_duration = _bind(cdll.TUVELLO_GetSongDuration, [song], ctypes.c_double)
+        self.free_song = _bind(cdll.TUVELLO_FreeSong, [song], ctypes.c_int32)
+
+
+def _bind(function, argtypes, restype):
+    """A C function with its argument and result types declared."""
+    function.argtypes = argtypes
+    function.restype = restype
+    return function
 
 
 def _candidates(environ):
