@@ -129,7 +129,9 @@ template <int Lanes>
     if (count == Lanes) {
       std::memcpy(out, &samples, sizeof samples);
     } else {
-      for (int i = 0; i < count; ++i) std::memcpy(out + 2 * i, &samples[i], 2);
+      std::int16_t tail[Lanes];  // the run's last frames fill only part of a vector
+      std::memcpy(tail, &samples, sizeof samples);
+      std::memcpy(out, tail, 2 * static_cast<std::size_t>(count));
     }
     out += 2 * count;
     left -= count;
