@@ -114,6 +114,13 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
+bool names_a_terminal(const std::string& path) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
+  Descriptor fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
+  return fd.get() >= 0 && ::isatty(fd.get());
+}
+
 std::optional<std::string> write_file_atomically(const std::string& path, const std::uint8_t* data,
                                                  std::size_t size) {
   std::string target = path;
@@ -132,6 +139,14 @@ std::optional<std::string> write_file_atomically(const std::string& path, const 
     mode = st.st_mode & 07777;
   } else if (errno != ENOENT) {
     return describe("cannot write", path);
+  } else {
+    // A link to a file not there yet: create its target and keep the link.
+    char link[PATH_MAX];
+    const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
+    if (n > 0) {
+      link[n] = '\0';
+      target = link[0] == '/' ? std::string(link) : directory_of(path) + "/" + link;
+    }
   }
 
   std::string temp = directory_of(target) + "/." + base_name_of(target) + ".XXXXXX";

@@ -21,6 +21,9 @@ void drop_final_line_break(std::string& text);
 // Writes all `size` bytes to `fd`. Returns false (errno set) on failure.
 bool write_all(int fd, const std::uint8_t* data, std::size_t size);
 
+// Whether `path` names a terminal, where a WAV image is of no use.
+bool names_a_terminal(const std::string& path);
+
 // Writes `data` to `path` completely or not at all: into a temporary file
 // beside it, then renamed over it, so readers and an existing file never see a
 // partial image. A symbolic link is followed and its target replaced; a path

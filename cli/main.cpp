@@ -278,7 +278,7 @@ std::string_view song_text(const std::string& text) {
 int write_song(const Options& o, const char* command, std::string_view text,
                const std::string& output) {
   const bool to_stdout = output == "-";
-  if (to_stdout && ::isatty(STDOUT_FILENO)) {
+  if (to_stdout ? ::isatty(STDOUT_FILENO) != 0 : names_a_terminal(output)) {
     std::fprintf(stderr,
                  "tuvello %s: refusing to write a WAV image to a terminal; "
                  "use -o FILE or a pipe\n",

@@ -98,6 +98,13 @@ TEST(Image, NoteBlocksLieBackToBack) {
   EXPECT_EQ(0, std::memcmp(two.get() + 44 + 4410, d.get() + 44, 4410));
 }
 
+TEST(Image, ACapBelowTheHeaderYieldsNull) {
+  EXPECT_EQ(tuvello::image::create_song("", 43), nullptr);
+  std::uint8_t* header_only = tuvello::image::create_song("", 44);
+  ASSERT_NE(header_only, nullptr);
+  TUVELLO_FreeSong(header_only);
+}
+
 TEST(Image, ASongPastTheSizeCapYieldsNull) {
   // Three default notes need 44 + 3 * 4410 bytes.
   EXPECT_EQ(tuvello::image::create_song("c;c;c", 44 + 3 * 4410 - 1), nullptr);

@@ -3,6 +3,7 @@
 
 #include <cmath>
 
+#include "reference_note_block.hpp"
 #include "song_test_support.hpp"
 #include "synth/note_block.hpp"
 
@@ -36,23 +37,51 @@ TEST(Pipe, ThePatternStartsAfreshInEveryBlockAndSwitchesOff) {
   EXPECT_EQ(0, std::memcmp(song.get() + 44 + 2 * 1322, plain.get() + 44, 1322));
 }
 
-// The amplitude of each frame, recovered from a decayed block with a known
-// sine: samples s = round(A × sin(x)) of note "a" determine A closely enough
-// to check the documented steps.
+// Every frame of a decayed "c" against the formula with the amplitude the
+// decay rule gives it: 32767, falling by round(14.86) = 15 per frame while
+// above 15, which takes 2184 steps down to 7.
 TEST(Decay, StepsDownByTheRoundedDecayStepToItsFloor) {
   tuvello::text::NoteSettings s;
   s.decay = true;
   const auto block = tuvello::synth::plan_note_block(261.63, s, 22050, 44100);
   EXPECT_EQ(block.decay_step, 14.86031723022461f);
-  // 32767 falls by 15 per frame while above 15: 2184 steps reach 7.
-  EXPECT_EQ(32767 - 2184 * 15, 7);
   const auto decayed = samples(render("dec:1;c").get());
   for (int n = 1; n <= 2203; ++n) {
     const std::int32_t a = n <= 2185 ? 32767 - (n - 1) * 15 : 7;
-    const long double arg = 261.63L * 6.2831854820251465L * n / 44100.0L;
+    const long double arg = static_cast<long double>(261.63) * 6.2831854820251465L * n / 44100.0L;
     ASSERT_EQ(decayed[n - 1], std::llrint(a * std::sin(arg))) << "frame " << n;
   }
 }
+
+// Pipe and decay together, against the straightforward formula.
+class PipeAndDecay : public testing::TestWithParam<const char*> {};
+
+TEST_P(PipeAndDecay, MatchTheFormulaSampleForSample) {
+  const auto got = samples(render(GetParam()).get());
+  tuvello::text::NoteSettings s;
+  s.pipe = s.decay = true;
+  const std::string text = GetParam();
+  const auto number_after = [&](const char* key, int fallback) {
+    const auto at = text.find(key);
+    return at == std::string::npos ? fallback : std::stoi(text.substr(at + std::strlen(key)));
+  };
+  s.length_ms = number_after("len:", 100);
+  s.volume = static_cast<float>(number_after("vol:", 100) / 100.0L);
+  s.multiplier = number_after("oct:", 0) + 1;
+  const auto block = tuvello::synth::plan_note_block(440.0, s, 22050, 44100);
+  std::vector<std::uint8_t> expected(block.bytes);
+  reference_write_samples(block, expected.data());
+  ASSERT_EQ(got.size() * 2, expected.size());
+  for (std::size_t i = 0; i < got.size(); ++i) {
+    ASSERT_EQ(got[i], static_cast<std::int16_t>(expected[2 * i] | expected[2 * i + 1] << 8)) << i;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Settings, PipeAndDecay,
+                         testing::Values("pipe:1;dec:1;a", "pipe:1;dec:1;len:20;vol:5;a",
+                                         "pipe:1;dec:1;len:500;vol:100;oct:8;a",
+                                         "pipe:1;dec:1;len:333;vol:37;oct:3;a",
+                                         "pipe:1;dec:1;len:149;vol:5;a"));
 
 TEST(Decay, EveryBlockStartsAgainFromFullAmplitude) {
   const Song song = render("dec:1;c;d");

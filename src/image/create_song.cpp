@@ -36,6 +36,7 @@ bool would_pass(std::string_view text, std::int64_t max_bytes, const SongImage& 
 
 std::uint8_t* create_song(std::string_view text, std::int64_t max_bytes,
                           const text::CommandObserver* observer) {
+  if (max_bytes < kHeaderBytes) return nullptr;  // not even the header fits
   max_bytes = std::min(max_bytes, kMaxImageBytes);
   SongImage image(max_bytes);
   if (!image.ok() || would_pass(text, max_bytes, image)) return nullptr;

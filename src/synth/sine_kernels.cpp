@@ -14,6 +14,12 @@ namespace {
 
 double fill_baseline(const KernelRun& run) { return fill_samples<2>(run); }
 
+#if defined(TUVELLO_X86)
+// What the processor supports is read once, when the library is loaded, so
+// that renders on several threads only ever read it.
+[[gnu::constructor]] void read_processor_features() { __builtin_cpu_init(); }
+#endif
+
 }  // namespace
 
 bool kernel_supported(SineKernel kernel) {
@@ -22,10 +28,8 @@ bool kernel_supported(SineKernel kernel) {
       return true;
 #if defined(TUVELLO_X86)
     case SineKernel::avx2:
-      __builtin_cpu_init();
       return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case SineKernel::avx512:
-      __builtin_cpu_init();
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
              __builtin_cpu_supports("avx512vl") && kernel_supported(SineKernel::avx2);
 #endif
@@ -35,8 +39,7 @@ bool kernel_supported(SineKernel kernel) {
 }
 
 SineKernel best_kernel() {
-  // Worked out on every call: it is a few loads, and a cached answer would
-  // need a process-wide variable.
+  // A few loads of the features read at load time.
   if (kernel_supported(SineKernel::avx512)) return SineKernel::avx512;
   if (kernel_supported(SineKernel::avx2)) return SineKernel::avx2;
   return SineKernel::baseline;

@@ -227,6 +227,13 @@ class OutputIsWholeOrAbsent(WavCase):
         self.assertEqual(stat.S_IMODE(os.stat(target).st_mode), 0o640)
         self.assertEqual(self.leftovers(), ["link.wav", "song.wav"])
 
+    def test_a_link_to_a_missing_file_creates_its_target(self):
+        link = self.dir / "link.wav"
+        link.symlink_to("new.wav")
+        self.assertEqual(run("render", "c", "-o", str(link), "-q").returncode, 0)
+        self.assertTrue(link.is_symlink())
+        self.assertEqual(len((self.dir / "new.wav").read_bytes()), 4454)
+
 
 class RefusesToWriteToATerminal(unittest.TestCase):
     def run_on_terminal(self, *args):
@@ -252,6 +259,22 @@ class RefusesToWriteToATerminal(unittest.TestCase):
             self.assertEqual(r.returncode, 2, args)
             self.assertIn(b"refusing to write a WAV image to a terminal", r.stderr)
             self.assertEqual(shown, b"", args)
+
+    def test_a_terminal_named_as_the_output_file_is_refused(self):
+        main, side = pty.openpty()
+        try:
+            r = run("render", "c", "-o", os.ttyname(side))
+            os.set_blocking(main, False)
+            try:
+                shown = os.read(main, 65536)
+            except BlockingIOError:
+                shown = b""
+        finally:
+            os.close(side)
+            os.close(main)
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"refusing to write a WAV image to a terminal", r.stderr)
+        self.assertEqual(shown, b"")
 
     def test_a_terminal_as_input_means_the_demo_song(self):
         main, side = pty.openpty()
