@@ -2,6 +2,7 @@
 // and lets a unique_ptr free it.
 #include <tuvello.h>
 
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
