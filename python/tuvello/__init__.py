@@ -159,7 +159,9 @@ def save(text, path):
 
     The file appears complete or not at all: the image goes to a temporary file
     in the same directory, which then replaces path in one step. On failure
-    path is left as it was and the temporary file is removed.
+    path is left as it was and the temporary file is removed. What stood at
+    path is replaced by a new file: a symbolic link there becomes a plain file,
+    and the file gets the mode of any new file (the umask decides).
     """
     image = render(text)
     path = os.fspath(path)
