@@ -17,9 +17,6 @@ using text::Fate;
 using text::Key;
 using text::NoteSettings;
 
-constexpr std::uint32_t kByteRate =
-    image::kChannels * image::kBitsPerSample / 8 * image::kSampleRate;
-
 // Long commands (a whole file without ";" is one) are shown shortened.
 constexpr std::size_t kShownBytes = 40;
 constexpr std::size_t kShownKeys = 3;
@@ -248,7 +245,8 @@ CheckReport check_song_text(std::string_view text) {
   std::int64_t data_bytes = 0;
   bool too_large = false;
   const auto add_note = [&](double frequency, const NoteSettings& settings) {
-    data_bytes += synth::plan_note_block(frequency, settings, image::kSampleRate, kByteRate).bytes;
+    data_bytes +=
+        synth::plan_note_block(frequency, settings, image::kSampleRate, image::kByteRate).bytes;
     return true;
   };
 
@@ -299,7 +297,7 @@ CheckReport check_song_text(std::string_view text) {
   std::stable_sort(report.warnings.begin(), report.warnings.end(),
                    [](const Diagnostic& a, const Diagnostic& b) { return a.column < b.column; });
   if (nul != std::string_view::npos) report.warnings.push_back(std::move(after_nul));
-  report.seconds = static_cast<double>(data_bytes) / kByteRate;
+  report.seconds = static_cast<double>(data_bytes) / image::kByteRate;
   return report;
 }
 

@@ -18,6 +18,8 @@ inline constexpr std::int32_t kDataSizeOffset = 40;
 inline constexpr std::uint16_t kChannels = 1;
 inline constexpr std::uint32_t kSampleRate = 22050;
 inline constexpr std::uint16_t kBitsPerSample = 16;
+// What the header's byte rate works out to, for sizing notes without an image.
+inline constexpr std::uint32_t kByteRate = kChannels * kBitsPerSample / 8 * kSampleRate;
 
 // RIFF size counts the bytes after its own field: the whole image less 8.
 inline constexpr std::int32_t kRiffSizeBias = 8;
