@@ -228,12 +228,14 @@ std::string escape_bytes(std::string_view bytes) {
   return out;
 }
 
+std::string_view song_text(std::string_view text) { return text.substr(0, text.find('\0')); }
+
 CheckReport check_song_text(std::string_view text) {
   CheckReport report;
-  // TUVELLO_CreateSong reads a C string: the song ends at the first NUL.
-  const std::size_t nul = text.find('\0');
+  const std::size_t nul = song_text(text).size();
   Diagnostic after_nul;
-  if (nul != std::string_view::npos) {
+  const bool cut = nul < text.size();
+  if (cut) {
     after_nul.column = nul + 1;
     const std::size_t ignored = text.size() - nul - 1;
     after_nul.reason = "the song text ends at this NUL byte; the " + plural(ignored, "byte") +
@@ -296,7 +298,7 @@ CheckReport check_song_text(std::string_view text) {
   }
   std::stable_sort(report.warnings.begin(), report.warnings.end(),
                    [](const Diagnostic& a, const Diagnostic& b) { return a.column < b.column; });
-  if (nul != std::string_view::npos) report.warnings.push_back(std::move(after_nul));
+  if (cut) report.warnings.push_back(std::move(after_nul));
   report.seconds = static_cast<double>(data_bytes) / image::kByteRate;
   return report;
 }

@@ -29,6 +29,10 @@ struct CheckReport {
 // NUL byte (anything after one is reported and ignored).
 CheckReport check_song_text(std::string_view text);
 
+// The part of `text` that TUVELLO_CreateSong reads, a C string: up to the
+// first NUL byte.
+std::string_view song_text(std::string_view text);
+
 // `bytes` with backslash, control bytes and bytes above 0x7E escaped (\t \r \n
 // \\ \xHH), so that it stays on one line of plain ASCII.
 std::string escape_bytes(std::string_view bytes);

@@ -270,11 +270,6 @@ std::optional<Input> read_input(const Options& o, const char* command) {
   return Input{std::string(kDemoSong), "<demo>"};
 }
 
-// The library reads a C string: the song text ends at its first NUL.
-std::string_view song_text(const std::string& text) {
-  return std::string_view(text).substr(0, text.find('\0'));
-}
-
 int write_song(const Options& o, const char* command, std::string_view text,
                const std::string& output) {
   const bool to_stdout = output == "-";
