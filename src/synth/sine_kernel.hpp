@@ -3,10 +3,10 @@
 //
 // Exactness: the phase of frame n is carried as n × W modulo 2^64, a fixed-
 // point fraction of a turn, so its error stays below 1e-14 rad at any frame;
-// the sine is a polynomial accurate to 3e-16 after reduction to a quarter
-// turn. A × sin is then within 1e-10 of its extended-precision value, and
-// the kernel reports how close any product came to a half-integer, where
-// rounding could go either way; the caller recomputes those chunks exactly.
+// the phase bits are reduced to half a turn, where a polynomial gives the sine
+// to within 5e-16. A × sin is then within 1e-10 of its extended-precision
+// value, and the kernel reports how close any product came to a half-integer,
+// where rounding could go either way; the caller recomputes those runs exactly.
 #pragma once
 
 #include <bit>
@@ -127,11 +127,9 @@ template <int Lanes>
     const S samples = __builtin_convertvector(__builtin_convertvector(rounded, W), S);
     const int count = left < Lanes ? left : Lanes;
     if (count == Lanes) {
-      std::memcpy(out, &samples, sizeof samples);
+      std::memcpy(out, &samples, sizeof samples);  // a fixed size: one store
     } else {
-      std::int16_t tail[Lanes];  // the run's last frames fill only part of a vector
-      std::memcpy(tail, &samples, sizeof samples);
-      std::memcpy(out, tail, 2 * static_cast<std::size_t>(count));
+      std::memcpy(out, &samples, 2 * static_cast<std::size_t>(count));  // the run's last frames
     }
     out += 2 * count;
     left -= count;
