@@ -25,7 +25,7 @@
 
 /* The library's version, read by the build as well. */
 #define TUVELLO_VERSION_MAJOR 1
-#define TUVELLO_VERSION_MINOR 0
+#define TUVELLO_VERSION_MINOR 1
 #define TUVELLO_VERSION_PATCH 0
 
 #if defined(_WIN32)
@@ -89,6 +89,169 @@ TUVELLO_API float TUVELLO_GetSongLenght(const uint8_t* song);
  * Returns 1 when an image was released, 0 for NULL (nothing happens).
  */
 TUVELLO_API int32_t TUVELLO_FreeSong(uint8_t* song);
+
+/*
+ * The version of the library actually loaded, as "MAJOR.MINOR.PATCH" (for
+ * this header "1.1.0"). A host built against an older header can compare it
+ * with the TUVELLO_VERSION_* macros it was compiled with.
+ *
+ * Returns a static string; never NULL, never to be freed.
+ */
+TUVELLO_API const char* TUVELLO_GetVersion(void);
+
+/*
+ * The length in bytes, header included, of the image TUVELLO_CreateSong(text)
+ * would return, worked out without synthesizing a sample and without
+ * allocating. It stops reading as soon as the length passes the limit.
+ *
+ * text: as for TUVELLO_CreateSong; NULL counts as "".
+ * Returns the length (44 for a text without notes), or -1 when the image would
+ * exceed INT32_MAX bytes. A host that gets NULL from TUVELLO_CreateSong or
+ * TUVELLO_OpenSong tells "too long" (-1 here) from "out of memory" this way.
+ *
+ * See also: TUVELLO_CreateSong, TUVELLO_OpenSong.
+ */
+TUVELLO_API int64_t TUVELLO_MeasureSong(const char* text);
+
+/*
+ * A song reader yields exactly the bytes of TUVELLO_CreateSong(text), in
+ * order, into buffers the caller supplies, synthesizing them as they are
+ * read: it holds a few KiB whatever the song's length, never the image.
+ *
+ * The reader does NOT copy the text: the caller keeps it alive and unchanged
+ * until TUVELLO_CloseSong. A reader is used by one thread at a time; separate
+ * readers are independent.
+ */
+typedef struct TUVELLO_SongReader TUVELLO_SongReader;
+
+/*
+ * Opens a reader at the image's first byte.
+ *
+ * text: as for TUVELLO_CreateSong (NULL counts as ""); read until the reader
+ *       is closed, never modified.
+ * Returns a reader owned by the caller until TUVELLO_CloseSong, or NULL when
+ * memory runs out or the image would exceed INT32_MAX bytes
+ * (TUVELLO_MeasureSong tells which).
+ *
+ * See also: TUVELLO_ReadSong, TUVELLO_SeekSong, TUVELLO_CloseSong.
+ */
+TUVELLO_API TUVELLO_SongReader* TUVELLO_OpenSong(const char* text);
+
+/*
+ * Copies the image's next bytes into buffer and moves past them.
+ *
+ * buffer: room for capacity bytes (may be NULL when capacity is 0).
+ * Returns the number of bytes written: capacity, or fewer only at the image's
+ * end; 0 at the end (or for capacity 0); -1 for a NULL reader, a NULL buffer
+ * with capacity > 0, or a negative capacity.
+ */
+TUVELLO_API int32_t TUVELLO_ReadSong(TUVELLO_SongReader* reader, uint8_t* buffer, int32_t capacity);
+
+/*
+ * Moves the reader to byte `offset` of the image; the next read starts there.
+ * Any offset from 0 to the image's length (the end) is allowed. Seeking
+ * forward walks the text from the current note, backward from its start;
+ * neither synthesizes the bytes passed over.
+ *
+ * Returns 0, or -1 for a NULL reader or an offset outside [0, length]
+ * (the position is then unchanged).
+ */
+TUVELLO_API int32_t TUVELLO_SeekSong(TUVELLO_SongReader* reader, int64_t offset);
+
+/*
+ * Releases a reader; the text may then be freed.
+ *
+ * Returns 1 when a reader was released, 0 for NULL (nothing happens).
+ */
+TUVELLO_API int32_t TUVELLO_CloseSong(TUVELLO_SongReader* reader);
+
+/* TUVELLO_Note.flags: the modes the note block is rendered with. */
+#define TUVELLO_NOTE_PIPE 1  /* every sixteenth sample at twice the frequency */
+#define TUVELLO_NOTE_DECAY 2 /* a linear fade over the block */
+
+/*
+ * One note or pause of a song: the command that made it and the note block it
+ * made. Fields are only ever appended; struct_size says how many are filled.
+ */
+typedef struct TUVELLO_Note {
+  uint32_t struct_size; /* sizeof(TUVELLO_Note) as the library fills it */
+  int32_t command;      /* 1-based number of the command in the text (INT32_MAX past it) */
+  int64_t text_offset;  /* byte offset of the command as written (before trimming) */
+  int64_t text_length;  /* its length in bytes, without the ';' */
+  int64_t image_offset; /* byte offset of the note block in the image (the first is 44) */
+  int32_t bytes;        /* block size in bytes, always even */
+  int32_t frames;       /* frames that carry the tone; the block's last frames are silent */
+  double
+      pitch_hz; /* the pitch a listener hears, in Hz (half the tone's frequency); 0 for a pause */
+  int32_t amplitude; /* peak sample value at the block's start (0 for a pause) */
+  int32_t flags;     /* TUVELLO_NOTE_PIPE | TUVELLO_NOTE_DECAY */
+} TUVELLO_Note;
+
+/* Called once per note; the note is valid during the call only. Return
+   nonzero to stop the walk, 0 to go on. */
+typedef int (*TUVELLO_NoteVisitor)(const TUVELLO_Note* note, void* context);
+
+/*
+ * Visits the song's notes and pauses in text order: the note map of the image
+ * TUVELLO_CreateSong(text) returns. Their blocks tile the image's data chunk.
+ * Allocates nothing and synthesizes no sample.
+ *
+ * text: as for TUVELLO_CreateSong (NULL counts as "").
+ * visit: called with each note and `context`; NULL only counts the notes.
+ * Returns the number of notes visited (the stopping one included), or -1
+ * when the image would exceed INT32_MAX bytes (then no note is visited).
+ *
+ * See also: TUVELLO_ForEachWarning.
+ */
+TUVELLO_API int32_t TUVELLO_ForEachNote(const char* text, TUVELLO_NoteVisitor visit, void* context);
+
+/*
+ * What a warning is about. Open: later versions and other sources of warnings
+ * (such as importers) append kinds; treat an unknown kind as a plain warning.
+ */
+enum {
+  TUVELLO_WARN_EMPTY = 1,               /* an empty command, or a value without a key */
+  TUVELLO_WARN_UNKNOWN_KEY = 2,         /* not a key of the notation: skipped */
+  TUVELLO_WARN_OUT_OF_RANGE = 3,        /* a setting's value outside its range: unchanged */
+  TUVELLO_WARN_NOT_A_NUMBER = 4,        /* a setting's value that reads otherwise than written */
+  TUVELLO_WARN_IGNORED_TEXT = 5,        /* text that plays no part: a note's value, a third field */
+  TUVELLO_WARN_NO_EFFECT = 6,           /* a setting that no note follows */
+  TUVELLO_WARN_TOO_LONG = 7,            /* the image passes INT32_MAX bytes at this note */
+  TUVELLO_WARN_SONG_TEXT_KINDS_END = 64 /* kinds below this describe song text; others follow it */
+};
+
+/*
+ * A command that has no effect, or not the one its writer probably meant.
+ * Fields are only ever appended; struct_size says how many are filled.
+ */
+typedef struct TUVELLO_Warning {
+  uint32_t struct_size; /* sizeof(TUVELLO_Warning) as the library fills it */
+  int32_t command;      /* 1-based number of the command (INT32_MAX past it) */
+  int64_t text_offset;  /* byte offset of the command as written */
+  int64_t text_length;  /* its length in bytes, without the ';' */
+  int32_t kind;         /* TUVELLO_WARN_*: the main cause when several apply */
+  const char* message;  /* one line of printable ASCII, e.g. "command 2 'x:5': unknown key
+                           'x', so the command is skipped"; valid during the call only */
+} TUVELLO_Warning;
+
+/* Called once per warning; the warning is valid during the call only. Return
+   nonzero to stop, 0 to go on. */
+typedef int (*TUVELLO_WarningVisitor)(const TUVELLO_Warning* warning, void* context);
+
+/*
+ * Visits the warnings of a song text in text order, at most one per command:
+ * the commands that TUVELLO_CreateSong skips, reads otherwise than written,
+ * or that change nothing. Allocates nothing; reads the text twice.
+ *
+ * text: as for TUVELLO_CreateSong (NULL counts as "").
+ * visit: called with each warning and `context`; NULL only counts them.
+ * Returns the number of warnings visited (the stopping one included; at most
+ * INT32_MAX).
+ *
+ * See also: TUVELLO_ForEachNote.
+ */
+TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisitor visit,
+                                           void* context);
 
 #ifdef __cplusplus
 }
