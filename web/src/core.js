@@ -1,0 +1,133 @@
+// The library's WebAssembly module behind a small JavaScript API, shared by
+// the npm package and the playground page. Song texts go in as UTF-8 bytes
+// (a string is encoded, a Uint8Array is taken as it is); offsets into the text
+// are byte offsets, as the library reports them.
+
+const HEADER_BYTES = 44;
+const BYTES_PER_SECOND = 44100; // 22050 frames of one 16-bit sample
+const NOTE_PIPE = 1;
+const NOTE_DECAY = 2;
+const WASI_ENOSYS = 52;
+
+export async function instantiateTuvello(wasmBytes) {
+  const module = await WebAssembly.compile(wasmBytes);
+  let sink = null; // the array the running visitor fills
+  const imports = {
+    tuvello: {
+      note(command, textOffset, textLength, imageOffset, bytes, frames, pitchHz, amplitude, flags) {
+        sink.push({
+          command,
+          textOffset,
+          textLength,
+          imageOffset,
+          bytes,
+          frames,
+          time: (imageOffset - HEADER_BYTES) / BYTES_PER_SECOND,
+          duration: bytes / BYTES_PER_SECOND,
+          pitchHz,
+          amplitude,
+          pipe: (flags & NOTE_PIPE) !== 0,
+          decay: (flags & NOTE_DECAY) !== 0,
+        });
+      },
+      warning(command, textOffset, textLength, kind, message) {
+        sink.push({ command, textOffset, textLength, kind, message: readCString(message) });
+      },
+    },
+  };
+  // The library reads and writes no files; the C runtime's few WASI calls
+  // (an assertion's message on stderr) are answered "not supported".
+  for (const entry of WebAssembly.Module.imports(module)) {
+    if (entry.module === "tuvello") continue;
+    if (entry.kind !== "function") throw new Error(`unexpected import ${entry.module}.${entry.name}`);
+    imports[entry.module] ??= {};
+    imports[entry.module][entry.name] =
+      entry.name === "proc_exit"
+        ? (code) => {
+            throw new Error(`tuvello: the module stopped (exit ${code})`);
+          }
+        : () => WASI_ENOSYS;
+  }
+  const instance = await WebAssembly.instantiate(module, imports);
+  const x = instance.exports;
+  x._initialize();
+  const encoder = new TextEncoder();
+  const decoder = new TextDecoder();
+
+  function readCString(address) {
+    const bytes = new Uint8Array(x.memory.buffer, address);
+    return decoder.decode(bytes.subarray(0, bytes.indexOf(0)));
+  }
+
+  // Runs fn with the text as a NUL-terminated copy in the module's memory.
+  function withText(text, fn) {
+    const bytes = typeof text === "string" ? encoder.encode(text) : text;
+    if (!(bytes instanceof Uint8Array)) throw new TypeError("a song text is a string or a Uint8Array");
+    const address = x.malloc(bytes.length + 1);
+    if (address === 0) throw new RangeError("tuvello: out of memory for the song text");
+    try {
+      const memory = new Uint8Array(x.memory.buffer, address, bytes.length + 1);
+      memory.set(bytes);
+      memory[bytes.length] = 0;
+      return fn(address);
+    } finally {
+      x.free(address);
+    }
+  }
+
+  function collect(text, visit) {
+    return withText(text, (address) => {
+      sink = [];
+      try {
+        visit(address);
+        return sink;
+      } finally {
+        sink = null;
+      }
+    });
+  }
+
+  return {
+    render(text) {
+      return withText(text, (address) => {
+        const song = x.TUVELLO_CreateSong(address);
+        if (song === 0) {
+          throw new RangeError("tuvello: the image would pass 2147483647 bytes, or memory ran out");
+        }
+        try {
+          return new Uint8Array(x.memory.buffer, song, x.TUVELLO_GetSongSize(song)).slice();
+        } finally {
+          x.TUVELLO_FreeSong(song);
+        }
+      });
+    },
+    notes(text) {
+      return collect(text, x.tuvello_web_notes);
+    },
+    check(text) {
+      return collect(text, x.tuvello_web_check);
+    },
+    version: x.TUVELLO_GetVersion ? readCString(x.TUVELLO_GetVersion()) : "1.0.0",
+  };
+}
+
+// Base64 to bytes without atob or Buffer, for every host alike.
+export function decodeBase64(text) {
+  const alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";
+  const value = new Uint8Array(128);
+  for (let i = 0; i < alphabet.length; ++i) value[alphabet.charCodeAt(i)] = i;
+  const clean = text.replace(/[^A-Za-z0-9+/]/g, "");
+  const out = new Uint8Array((clean.length * 3) >> 2);
+  let o = 0;
+  for (let i = 0; i < clean.length; i += 4) {
+    const n =
+      (value[clean.charCodeAt(i)] << 18) |
+      (value[clean.charCodeAt(i + 1)] << 12) |
+      (value[clean.charCodeAt(i + 2)] << 6) |
+      value[clean.charCodeAt(i + 3)];
+    out[o++] = n >> 16;
+    if (o < out.length) out[o++] = (n >> 8) & 255;
+    if (o < out.length) out[o++] = n & 255;
+  }
+  return out;
+}
