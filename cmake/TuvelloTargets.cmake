@@ -22,6 +22,8 @@ set(TUVELLO_SOURCES
   src/image/create_song.cpp
   src/image/exports.cpp
   src/image/song_image.cpp
+  src/import/convert_rtttl.cpp
+  src/import/rtttl.cpp
   src/synth/note_block.cpp
   src/synth/note_synth.cpp
   src/synth/sine_kernels.cpp

@@ -217,7 +217,16 @@ enum {
   TUVELLO_WARN_IGNORED_TEXT = 5,        /* text that plays no part: a note's value, a third field */
   TUVELLO_WARN_NO_EFFECT = 6,           /* a setting that no note follows */
   TUVELLO_WARN_TOO_LONG = 7,            /* the image passes INT32_MAX bytes at this note */
-  TUVELLO_WARN_SONG_TEXT_KINDS_END = 64 /* kinds below this describe song text; others follow it */
+  TUVELLO_WARN_SONG_TEXT_KINDS_END = 64, /* kinds below this describe song text; others follow it */
+  /* TUVELLO_ConvertRtttl's, about the ringtone: */
+  TUVELLO_WARN_RTTTL_SECTION = 65,   /* a missing name, settings or notes section */
+  TUVELLO_WARN_RTTTL_SETTING = 66,   /* an unknown, empty or malformed setting: ignored */
+  TUVELLO_WARN_RTTTL_NUMBER = 67,    /* a number missing, malformed or out of range */
+  TUVELLO_WARN_RTTTL_NOTE = 68,      /* an unknown or empty note, or bytes after one: skipped */
+  TUVELLO_WARN_RTTTL_OCTAVE = 69,    /* an octave out of reach, moved to octave 3 or 6 */
+  TUVELLO_WARN_RTTTL_TOO_SHORT = 70, /* notes shorter than 20 ms, played as 20 ms */
+  TUVELLO_WARN_RTTTL_SPLIT = 71,     /* notes longer than 500 ms, played as repeated notes */
+  TUVELLO_WARN_RTTTL_DRIFT = 72      /* the tune's length off by more than 1 % */
 };
 
 /*
@@ -252,6 +261,54 @@ typedef int (*TUVELLO_WarningVisitor)(const TUVELLO_Warning* warning, void* cont
  */
 TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisitor visit,
                                            void* context);
+
+/*
+ * Converts an RTTTL ringtone ("name:d=4,o=5,b=125:8c6,8e6,g6,p,2c7") into
+ * song text that plays it ("len:240;oct:7;c;e;len:480;g;p;c;c"),
+ * reporting what the song text cannot keep.
+ *
+ * Ringtone: name, settings and notes, separated by ':'. Settings d= (note
+ * value, default 4), o= (octave, default 6) and b= (beats per minute, a beat
+ * being a quarter note, default 63). Notes separated by ',', each
+ * [value] name [# or b] [.] [octave] [.]: value 1, 2, 4, 8, 16 or 32; name a to
+ * g (h for B too), p a pause; '#' sharp, 'b' flat; '.' one and a half times
+ * as long. Case and blanks (space, tab, CR, LF) between items do not matter.
+ *
+ * Pitch: notes sound at their octave (a4 = 440 Hz). Octaves 3 to 6 play
+ * exactly (oct:0, 1, 3, 7); notes in other octaves play in octave 3 or 6.
+ * Sharps and flats become the song text's keys ("a#" is "b", "b" is "h";
+ * "b#" is "c" an octave up, "cb" "h" an octave down). Length: whole
+ * milliseconds, rounded to nearest (ties to even); shorter than 20 ms plays as
+ * 20 ms; longer than 500 ms plays as that many repeated notes of equal length
+ * (within 1 ms) as it takes, each restarting its tone. "len" and "oct" are
+ * written only when they change; nothing else is (default volume, no modes).
+ *
+ * Malformed parts are reported and skipped or read as a player would: a
+ * missing settings section means the defaults, a bad value keeps the default,
+ * an unknown note is skipped, stray bytes after a note are ignored.
+ *
+ * rtttl: the ringtone, a NUL-terminated string; only read. NULL counts as "".
+ * text: where the song text goes; may be NULL when capacity is 0.
+ * capacity: bytes at text. When the song text and its NUL fit, both are
+ *           written; else, for capacity > 0, text[0] is NUL. Nothing is
+ *           written at or past text + capacity.
+ * visit: called with each warning and `context`, in the order found (the
+ *        tune's length last); text_offset and text_length locate the bytes
+ *        concerned in the ringtone (length 0 marks a place, e.g. where a
+ *        section is missing), command is the 1-based number of the note in the
+ *        notes section (0 for the name, settings and the tune as a whole), kind
+ *        is a TUVELLO_WARN_RTTTL_* value. A nonzero return stops the warnings;
+ *        the conversion goes on. NULL: no warnings.
+ *
+ * Returns the song text's length without its NUL (so call with capacity 0,
+ * then with length + 1), or -1 when capacity < 0 or text is NULL with
+ * capacity > 0 (nothing is written or visited then). Allocates nothing; time
+ * linear in the ringtone and the song text.
+ *
+ * See also: TUVELLO_CreateSong, TUVELLO_ForEachWarning.
+ */
+TUVELLO_API int64_t TUVELLO_ConvertRtttl(const char* rtttl, char* text, int64_t capacity,
+                                         TUVELLO_WarningVisitor visit, void* context);
 
 #ifdef __cplusplus
 }
