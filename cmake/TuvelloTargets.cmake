@@ -11,6 +11,28 @@ target_compile_features(tuvello_warnings INTERFACE cxx_std_20)
 include(${CMAKE_CURRENT_LIST_DIR}/TuvelloSanitizers.cmake)
 target_link_libraries(tuvello_warnings INTERFACE tuvello_sanitizers)
 
+# Hardening for ELF builds, what Debian's dpkg-buildflags gives under
+# hardening=+all: stack protector, fortified libc calls (optimised builds
+# only, and not under sanitizers, which replace those calls), control-flow
+# protection on x86, and a read-only relocation table bound at load time.
+# Every binary we build links it, through tuvello_warnings or directly.
+option(TUVELLO_HARDENING "Build with stack protector, _FORTIFY_SOURCE, -fcf-protection and full RELRO" ON)
+add_library(tuvello_hardening INTERFACE)
+if(TUVELLO_HARDENING AND CMAKE_SYSTEM_NAME STREQUAL "Linux")
+  include(CheckCXXCompilerFlag)
+  target_compile_options(tuvello_hardening INTERFACE -fstack-protector-strong)
+  check_cxx_compiler_flag(-fcf-protection TUVELLO_HAVE_CF_PROTECTION)
+  if(TUVELLO_HAVE_CF_PROTECTION)
+    target_compile_options(tuvello_hardening INTERFACE -fcf-protection)
+  endif()
+  if(NOT TUVELLO_SANITIZE AND NOT TUVELLO_BUILD_FUZZERS)
+    target_compile_options(tuvello_hardening INTERFACE
+      $<$<CONFIG:Release,RelWithDebInfo,MinSizeRel>:-U_FORTIFY_SOURCE -D_FORTIFY_SOURCE=2>)
+  endif()
+  target_link_options(tuvello_hardening INTERFACE LINKER:-z,relro LINKER:-z,now)
+endif()
+target_link_libraries(tuvello_warnings INTERFACE tuvello_hardening)
+
 # The public header and the internal source tree.
 add_library(tuvello_headers INTERFACE)
 target_include_directories(tuvello_headers INTERFACE
@@ -60,7 +82,7 @@ function(tuvello_add_library name extra_flags)
   if(NOT TUVELLO_SANITIZING)
     target_link_options(${name} PRIVATE -Wl,-z,defs)
   endif()
-  target_link_libraries(${name} PRIVATE m tuvello_sanitizers)
+  target_link_libraries(${name} PRIVATE m tuvello_sanitizers tuvello_hardening)
   set_target_properties(${name} PROPERTIES
     LINKER_LANGUAGE C
     OUTPUT_NAME ${name}
