@@ -230,19 +230,24 @@ std::string escape_bytes(std::string_view bytes) {
 
 std::string_view song_text(std::string_view text) { return text.substr(0, text.find('\0')); }
 
-CheckReport check_song_text(std::string_view text) {
-  CheckReport report;
+CheckSummary for_each_warning(std::string_view text, WarningVisitor visit) {
+  CheckSummary summary;
   const std::size_t nul = song_text(text).size();
-  Diagnostic after_nul;
   const bool cut = nul < text.size();
-  if (cut) {
-    after_nul.column = nul + 1;
-    const std::size_t ignored = text.size() - nul - 1;
-    after_nul.reason = "the song text ends at this NUL byte; the " + plural(ignored, "byte") +
-                       " after it " + (ignored == 1 ? "is" : "are") + " ignored";
-    text = text.substr(0, nul);
-  }
+  const std::size_t ignored = cut ? text.size() - nul - 1 : 0;
+  text = text.substr(0, nul);
   const bool blank_text = text.find_first_not_of(' ') == std::string_view::npos;
+
+  // A setting that took its value as written matters only if a note follows:
+  // a first walk finds the last note, so the second can report in text order
+  // without holding anything back.
+  std::size_t last_note = 0;
+  const auto ignore_note = [](double, const NoteSettings&) { return true; };
+  const auto find_last_note = [&last_note](const Command& c, const NoteSettings&) {
+    if (c.fate == Fate::note_rendered) last_note = c.number;
+  };
+  const text::CommandObserver first_walk = find_last_note;
+  text::interpret(text, ignore_note, &first_walk);
 
   std::int64_t data_bytes = 0;
   bool too_large = false;
@@ -251,13 +256,19 @@ CheckReport check_song_text(std::string_view text) {
         synth::plan_note_block(frequency, settings, image::kSampleRate, image::kByteRate).bytes;
     return true;
   };
-
-  // Settings that took their value as written: they matter only if a note
-  // follows, which is known at the end.
-  std::vector<Diagnostic> clean_settings;
-  std::size_t last_note = 0;
+  bool stopped = false;
+  Diagnostic d;
+  const auto report = [&](const Command& c, std::string reason) {
+    if (stopped) return;
+    ++summary.warnings;
+    d.command = c.number;
+    d.column = c.offset + 1;
+    d.written.assign(c.written);
+    d.reason = std::move(reason);
+    stopped = !visit(d);
+  };
   const auto observe = [&](const Command& c, const NoteSettings& settings) {
-    ++report.commands;
+    ++summary.commands;
     std::string reason;
     switch (c.fate) {
       case Fate::empty:
@@ -267,8 +278,7 @@ CheckReport check_song_text(std::string_view text) {
         reason = unknown_key_reason(c);
         break;
       case Fate::note_rendered:
-        ++report.notes;
-        last_note = c.number;
+        ++summary.notes;
         reason = note_reason(c);
         if (!too_large && data_bytes + image::kHeaderBytes > image::kMaxImageBytes) {
           too_large = true;
@@ -280,42 +290,63 @@ CheckReport check_song_text(std::string_view text) {
       case Fate::setting_applied:
       case Fate::out_of_range:
         reason = setting_reason(c, settings);
-        if (reason.empty()) {
-          clean_settings.push_back({c.number, c.offset + 1, std::string(c.written),
-                                    "no note follows, so the setting has no effect"});
+        if (reason.empty() && c.number > last_note) {
+          reason = "no note follows, so the setting has no effect";
         }
         break;
     }
-    if (!reason.empty()) {
-      report.warnings.push_back({c.number, c.offset + 1, std::string(c.written), reason});
-    }
+    if (!reason.empty()) report(c, std::move(reason));
   };
   const text::CommandObserver observer = observe;
   text::interpret(text, add_note, &observer);
 
-  for (Diagnostic& d : clean_settings) {
-    if (d.command > last_note) report.warnings.push_back(std::move(d));
+  if (cut && !stopped) {
+    ++summary.warnings;
+    d.command = 0;
+    d.column = nul + 1;
+    d.written.clear();
+    d.reason = "the song text ends at this NUL byte; the " + plural(ignored, "byte") +
+               " after it " + (ignored == 1 ? "is" : "are") + " ignored";
+    visit(d);
   }
-  std::stable_sort(report.warnings.begin(), report.warnings.end(),
-                   [](const Diagnostic& a, const Diagnostic& b) { return a.column < b.column; });
-  if (cut) report.warnings.push_back(std::move(after_nul));
-  report.seconds = static_cast<double>(data_bytes) / image::kByteRate;
+  summary.seconds = static_cast<double>(data_bytes) / image::kByteRate;
+  return summary;
+}
+
+CheckReport check_song_text(std::string_view text) {
+  CheckReport report;
+  const auto keep = [&report](const Diagnostic& d) {
+    report.warnings.push_back(d);
+    return true;
+  };
+  const CheckSummary summary = for_each_warning(text, keep);
+  report.commands = summary.commands;
+  report.notes = summary.notes;
+  report.seconds = summary.seconds;
   return report;
 }
 
-std::string format_warning(std::string_view source, const Diagnostic& d) {
-  std::string line = std::string(source) + ":" + std::to_string(d.column) + ": warning: ";
+std::string format_warning(std::string_view where, const Diagnostic& d) {
+  std::string line = std::string(where) + ": warning: ";
   if (d.command > 0) {
     line += "command " + std::to_string(d.command) + " " + quoted(d.written) + ": ";
   }
   return line + d.reason;
 }
 
-std::string format_summary(std::string_view source, const CheckReport& report) {
+std::string format_summary(std::string_view source, const CheckSummary& summary) {
   char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.3f s", report.seconds);
-  return std::string(source) + ": " + plural(report.notes, "note") + ", " + seconds + ", " +
-         plural(report.warnings.size(), "warning");
+  std::snprintf(seconds, sizeof seconds, "%.3f s", summary.seconds);
+  return std::string(source) + ": " + plural(summary.notes, "note") + ", " + seconds + ", " +
+         plural(summary.warnings, "warning");
+}
+
+std::string format_summary(std::string_view source, const CheckReport& report) {
+  CheckSummary summary;
+  summary.warnings = report.warnings.size();
+  summary.notes = report.notes;
+  summary.seconds = report.seconds;
+  return format_summary(source, summary);
 }
 
 }  // namespace tuvello::cli

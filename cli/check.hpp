@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "text/function_ref.hpp"
+
 namespace tuvello::cli {
 
 struct Diagnostic {
@@ -18,6 +20,20 @@ struct Diagnostic {
   std::string reason;       // plain words, one line (control bytes escaped)
 };
 
+struct CheckSummary {
+  std::size_t warnings = 0;  // warnings reported
+  std::size_t commands = 0;  // commands read
+  std::size_t notes = 0;     // notes and pauses: the note blocks of the song image
+  double seconds = 0.0;      // the song image's playing time: data bytes / byte rate
+};
+
+// Hands each warning, in text order, to `visit` as it is found, holding none
+// of them back (memory stays the same at any text length); `visit` returns
+// false to stop. The text ends at its first NUL byte, as for
+// TUVELLO_CreateSong; anything after one is reported last.
+using WarningVisitor = text::FunctionRef<bool(const Diagnostic&)>;
+CheckSummary for_each_warning(std::string_view text, WarningVisitor visit);
+
 struct CheckReport {
   std::vector<Diagnostic> warnings;  // in text order
   std::size_t commands = 0;          // commands read
@@ -25,8 +41,7 @@ struct CheckReport {
   double seconds = 0.0;              // the song image's playing time: data bytes / byte rate
 };
 
-// Checks a song text as TUVELLO_CreateSong reads it: the text ends at its first
-// NUL byte (anything after one is reported and ignored).
+// All warnings of for_each_warning at once, for tests and fuzzing.
 CheckReport check_song_text(std::string_view text);
 
 // The part of `text` that TUVELLO_CreateSong reads, a C string: up to the
@@ -37,10 +52,12 @@ std::string_view song_text(std::string_view text);
 // \\ \xHH), so that it stays on one line of plain ASCII.
 std::string escape_bytes(std::string_view bytes);
 
-// "SOURCE:COLUMN: warning: command N 'WRITTEN': REASON", one line.
-std::string format_warning(std::string_view source, const Diagnostic& d);
+// "WHERE: warning: command N 'WRITTEN': REASON", one line; WHERE is the
+// command's location, e.g. "FILE:LINE:COLUMN".
+std::string format_warning(std::string_view where, const Diagnostic& d);
 
 // "SOURCE: N notes, S.SSS s, W warnings", the report's last line.
+std::string format_summary(std::string_view source, const CheckSummary& summary);
 std::string format_summary(std::string_view source, const CheckReport& report);
 
 }  // namespace tuvello::cli

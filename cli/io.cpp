@@ -1,103 +1,99 @@
 #include "io.hpp"
 
-#include <fcntl.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
+#include <cstdio>
 
 namespace tuvello::cli {
 namespace {
 
-std::string describe(const std::string& what, const std::string& path) {
-  return what + " '" + path + "': " + std::strerror(errno);
-}
+constexpr std::size_t kFirstCapacity = std::size_t{1} << 16;
 
-// Closes a descriptor once, keeping errno of an earlier failure.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) {
-      const int saved = errno;
-      ::close(fd_);
-      errno = saved;
-    }
+// Length of the UTF-8 sequence of a printable character at s[0], or 0 when
+// the bytes are not one (C1 controls U+0080 to U+009F included).
+std::size_t printable_utf8(std::string_view s) {
+  const auto b = [&s](std::size_t i) { return static_cast<unsigned char>(s[i]); };
+  const auto continuation = [&](std::size_t i) { return i < s.size() && (b(i) & 0xC0) == 0x80; };
+  const unsigned char lead = b(0);
+  std::size_t length = 0;
+  std::uint32_t code = 0;
+  if (lead >= 0xC2 && lead <= 0xDF) {
+    length = 2;
+    code = lead & 0x1F;
+  } else if (lead >= 0xE0 && lead <= 0xEF) {
+    length = 3;
+    code = lead & 0x0F;
+  } else if (lead >= 0xF0 && lead <= 0xF4) {
+    length = 4;
+    code = lead & 0x07;
+  } else {
+    return 0;
   }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-  bool close() {
-    const int fd = fd_;
-    fd_ = -1;
-    return ::close(fd) == 0;
+  for (std::size_t i = 1; i < length; ++i) {
+    if (!continuation(i)) return 0;
+    code = (code << 6) | (b(i) & 0x3F);
   }
-
- private:
-  int fd_;
-};
-
-mode_t default_file_mode() {
-  const mode_t mask = ::umask(0);
-  ::umask(mask);
-  return 0666 & ~mask;
-}
-
-std::string directory_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  if (slash == 0) return "/";
-  return path.substr(0, slash);
-}
-
-std::string base_name_of(const std::string& path) {
-  const std::size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::optional<std::string> write_directly(const std::string& path, const std::uint8_t* data,
-                                          std::size_t size) {
-  Descriptor fd(::open(path.c_str(), O_WRONLY | O_TRUNC | O_CLOEXEC));
-  if (fd.get() < 0) return describe("cannot open", path);
-  if (!write_all(fd.get(), data, size) || !fd.close()) return describe("cannot write", path);
-  return std::nullopt;
+  const std::uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return code < 0xA0 ? 0 : length;
 }
 
 }  // namespace
 
-std::optional<std::string> read_all(int fd) {
-  std::string text;
-  char buffer[65536];
+InputBuffer::~InputBuffer() {
+  if (data_ != nullptr) ::munmap(data_, capacity_);
+}
+
+bool InputBuffer::reserve(std::size_t capacity) {
+  void* p = data_ == nullptr ? ::mmap(nullptr, capacity, PROT_READ | PROT_WRITE,
+                                      MAP_PRIVATE | MAP_ANONYMOUS, -1, 0)
+                             : ::mremap(data_, capacity_, capacity, MREMAP_MAYMOVE);
+  if (p == MAP_FAILED) return false;
+  data_ = static_cast<char*>(p);
+  capacity_ = capacity;
+  return true;
+}
+
+InputBuffer::Status InputBuffer::read_all(int fd, std::size_t max_bytes) {
+  struct stat st {};
+  if (::fstat(fd, &st) != 0) return Status::unreadable;
+  if (S_ISDIR(st.st_mode)) {
+    errno = EISDIR;
+    return Status::unreadable;
+  }
+  // One byte past the limit tells a text of exactly max_bytes from a longer one.
+  const std::size_t limit = max_bytes + 1;
+  std::size_t wanted = kFirstCapacity;
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    wanted = static_cast<std::size_t>(st.st_size) + 1;  // +1 to see the end at once
+  }
+  if (!reserve(wanted < limit ? wanted : limit)) return Status::out_of_memory;
   for (;;) {
-    const ssize_t n = ::read(fd, buffer, sizeof buffer);
-    if (n == 0) return text;
+    if (size_ == capacity_) {
+      if (capacity_ >= limit) return Status::too_long;
+      const std::size_t grown = capacity_ > limit / 2 ? limit : capacity_ * 2;
+      if (!reserve(grown)) return Status::out_of_memory;
+    }
+    const ssize_t n = ::read(fd, data_ + size_, capacity_ - size_);
+    if (n == 0) break;
     if (n < 0) {
       if (errno == EINTR) continue;
-      return std::nullopt;
+      return Status::unreadable;
     }
-    text.append(buffer, static_cast<std::size_t>(n));
+    size_ += static_cast<std::size_t>(n);
   }
+  return size_ > max_bytes ? Status::too_long : Status::ok;
 }
 
-std::optional<std::string> read_file(const std::string& path) {
-  Descriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (fd.get() < 0) return std::nullopt;
-  struct stat st {};
-  if (::fstat(fd.get(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    errno = EISDIR;
-    return std::nullopt;
-  }
-  return read_all(fd.get());
-}
-
-void drop_final_line_break(std::string& text) {
+void InputBuffer::drop_final_line_break() {
+  const std::string_view text = view();
   if (text.ends_with("\r\n")) {
-    text.resize(text.size() - 2);
+    size_ -= 2;
   } else if (text.ends_with('\n')) {
-    text.pop_back();
+    size_ -= 1;
   }
 }
 
@@ -114,53 +110,58 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-bool names_a_terminal(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 || !S_ISCHR(st.st_mode)) return false;
-  Descriptor fd(::open(path.c_str(), O_WRONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
-  return fd.get() >= 0 && ::isatty(fd.get());
+std::string escape_name(std::string_view name) {
+  std::string out;
+  out.reserve(name.size());
+  std::size_t i = 0;
+  while (i < name.size()) {
+    const auto u = static_cast<unsigned char>(name[i]);
+    if (u >= 0x20 && u < 0x7F && u != '\\') {
+      out += name[i++];
+      continue;
+    }
+    if (const std::size_t n = u >= 0x80 ? printable_utf8(name.substr(i)) : 0; n > 0) {
+      out.append(name.substr(i, n));
+      i += n;
+      continue;
+    }
+    switch (u) {
+      case '\t':
+        out += "\\t";
+        break;
+      case '\n':
+        out += "\\n";
+        break;
+      case '\r':
+        out += "\\r";
+        break;
+      case '\\':
+        out += "\\\\";
+        break;
+      default: {
+        char hex[5];
+        std::snprintf(hex, sizeof hex, "\\x%02X", u);
+        out += hex;
+      }
+    }
+    ++i;
+  }
+  return out;
 }
 
-std::optional<std::string> write_file_atomically(const std::string& path, const std::uint8_t* data,
-                                                 std::size_t size) {
-  std::string target = path;
-  mode_t mode = default_file_mode();
-  struct stat st {};
-  if (::stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      errno = EISDIR;
-      return describe("cannot write", path);
-    }
-    // Renaming over a device or a pipe would replace it with a plain file.
-    if (!S_ISREG(st.st_mode)) return write_directly(path, data, size);
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) return describe("cannot resolve", path);
-    target = resolved;
-    mode = st.st_mode & 07777;
-  } else if (errno != ENOENT) {
-    return describe("cannot write", path);
-  } else {
-    // A link to a file not there yet: create its target and keep the link.
-    char link[PATH_MAX];
-    const ssize_t n = ::readlink(path.c_str(), link, sizeof link - 1);
-    if (n > 0) {
-      link[n] = '\0';
-      target = link[0] == '/' ? std::string(link) : directory_of(path) + "/" + link;
-    }
-  }
+bool print_line(std::string_view line) {
+  if (std::ferror(stdout)) return false;
+  std::fwrite(line.data(), 1, line.size(), stdout);
+  std::putc('\n', stdout);
+  return !std::ferror(stdout);
+}
 
-  std::string temp = directory_of(target) + "/." + base_name_of(target) + ".XXXXXX";
-  Descriptor fd(::mkostemp(temp.data(), O_CLOEXEC));
-  if (fd.get() < 0) return describe("cannot create a temporary file beside", path);
-  const bool written = ::fchmod(fd.get(), mode) == 0 && write_all(fd.get(), data, size) &&
-                       ::fsync(fd.get()) == 0 && fd.close() &&
-                       ::rename(temp.c_str(), target.c_str()) == 0;
-  if (!written) {
-    const std::string message = describe("cannot write", path);
-    ::unlink(temp.c_str());
-    return message;
+bool finish_stdout() {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+    if (errno == 0) errno = EIO;
+    return false;
   }
-  return std::nullopt;
+  return true;
 }
 
 }  // namespace tuvello::cli

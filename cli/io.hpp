@@ -1,35 +1,51 @@
-// Reading song texts and writing song images for the command-line tool.
+// Reading song texts, writing to standard output and showing names for the
+// command-line tool.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
-#include <optional>
 #include <string>
+#include <string_view>
 
 namespace tuvello::cli {
 
-// All bytes from a file descriptor; nullopt (errno set) when reading fails.
-std::optional<std::string> read_all(int fd);
+// Input bytes held in anonymous memory that grows in place (mremap moves
+// pages, it does not copy them), so reading costs the input's size once.
+class InputBuffer {
+ public:
+  InputBuffer() = default;
+  ~InputBuffer();
+  InputBuffer(const InputBuffer&) = delete;
+  InputBuffer& operator=(const InputBuffer&) = delete;
 
-// All bytes of a file; nullopt (errno set) when it cannot be read.
-std::optional<std::string> read_file(const std::string& path);
+  std::string_view view() const { return {data_, size_}; }
+  // Drops one "\n" or "\r\n" from the end: the line end that editors add
+  // after the last line of a file.
+  void drop_final_line_break();
 
-// Drops one "\n" or "\r\n" from the end of `text`: the line end that editors
-// add after the last line of a file.
-void drop_final_line_break(std::string& text);
+  enum class Status { ok, unreadable, too_long, out_of_memory };
+  // Reads all of `fd`, at most `max_bytes`. On `unreadable` errno is set.
+  Status read_all(int fd, std::size_t max_bytes);
+
+ private:
+  bool reserve(std::size_t capacity);
+
+  char* data_ = nullptr;
+  std::size_t size_ = 0;
+  std::size_t capacity_ = 0;
+};
 
 // Writes all `size` bytes to `fd`. Returns false (errno set) on failure.
 bool write_all(int fd, const std::uint8_t* data, std::size_t size);
 
-// Whether `path` names a terminal, where a WAV image is of no use.
-bool names_a_terminal(const std::string& path);
+// A name as it may be shown on one line of a terminal: control bytes,
+// backslash and bytes that are not printable UTF-8 are escaped (\t \n \xHH).
+std::string escape_name(std::string_view name);
 
-// Writes `data` to `path` completely or not at all: into a temporary file
-// beside it, then renamed over it, so readers and an existing file never see a
-// partial image. A symbolic link is followed and its target replaced; a path
-// that names a device or a pipe is written directly. Returns an error message,
-// or nullopt on success.
-std::optional<std::string> write_file_atomically(const std::string& path, const std::uint8_t* data,
-                                                 std::size_t size);
+// Writes one line to standard output. Returns false once writing has failed
+// (errno set), so that a long report stops at the first lost line.
+bool print_line(std::string_view line);
+// Flushes standard output. Returns false (errno set) if anything was lost.
+bool finish_stdout();
 
 }  // namespace tuvello::cli

@@ -1,12 +1,17 @@
-// tuvello: renders song texts to WAV files and checks them for commands that
-// do not do what they seem to.
+// tuvello: renders song texts to WAV files, plays them and checks them for
+// commands that do not do what they seem to.
+#include <fcntl.h>
+#include <getopt.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
+#include <new>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -16,53 +21,74 @@
 #include "demo_song.hpp"
 #include "image/create_song.hpp"
 #include "io.hpp"
+#include "output_file.hpp"
 #include "tuvello.h"
+#ifdef TUVELLO_HAVE_PLAY
+#include "play.hpp"
+#endif
 
 namespace {
 
 using namespace tuvello::cli;
 
 constexpr int kOk = 0;
-constexpr int kFailed = 1;  // check found something; rendering or writing failed
+constexpr int kFailed = 1;  // check found something; rendering, playing or writing failed
 constexpr int kUsage = 2;
 
-void print_version() {
-  std::printf("tuvello %d.%d.%d\n", TUVELLO_VERSION_MAJOR, TUVELLO_VERSION_MINOR,
-              TUVELLO_VERSION_PATCH);
-}
+constexpr std::size_t kDefaultMaxInput = std::size_t{64} << 20;
 
-constexpr const char* kToolHelp = R"(Usage: tuvello COMMAND [OPTIONS] [TEXT]
+#ifdef TUVELLO_HAVE_PLAY
+#define TUVELLO_PLAY_LINE "  play     play a song text on the default sound device\n"
+#else
+#define TUVELLO_PLAY_LINE
+#endif
+
+constexpr const char* kToolHelp =
+    R"(Usage: tuvello COMMAND [OPTIONS] [TEXT]
 
 Renders song texts such as 'len:200;vol:80;c;e;g;p;c' to WAV files (16-bit PCM,
-mono, 22050 frames per second) and finds commands that do not do what they seem to.
+mono, 22050 frames per second), plays them, and finds commands that do not do
+what they seem to.
 
 Commands:
   render   write the WAV image of a song text to a file or a pipe
-  check    report every command that has no effect or not the one it seems to
+)" TUVELLO_PLAY_LINE
+    R"(  check    report every command that has no effect or not the one it seems to
   demo     write the built-in demo song to demo.wav
+  help     show this help, or with COMMAND that command's help
 
 Options:
-  -h, --help     show this help; 'tuvello COMMAND --help' shows a command's
-  --version      show the version
+  -h, --help     show this help ('tuvello COMMAND --help' for a command's)
+  -V, --version  show the version
 
 The song text is TEXT, or read from -f FILE (- for standard input), or else
-from standard input. One line break ("\n" or "\r\n") at the end of a file or of
-standard input is dropped, since editors add it; every other byte, line breaks
-included, is part of the song text, which ends at its first NUL byte.
+from standard input; only when standard input is a terminal is the built-in
+demo song taken instead. Empty input is an empty song. One line break ("\n" or
+"\r\n") at the end of a file or of standard input is dropped, since editors add
+it; every other byte, line breaks included, is part of the song text, which
+ends at its first NUL byte.
 
-Exit status: 0 success; 1 check found something, or rendering or writing
-failed; 2 usage error (bad options, unreadable input, binary output to a
-terminal).
+Files are written whole or not at all: a regular file is replaced by a
+temporary file beside it (synced, then renamed over it), keeping its mode and,
+where permitted, its owner, never a set-user-ID or set-group-ID bit; a link is
+followed to its final target; a device, FIFO or socket is written directly.
+SIGINT, SIGTERM or SIGHUP during a write removes the temporary file.
+
+Exit status: 0 success; 1 check found something, a warning under --strict, or
+rendering, playing or writing failed (out of memory included); 2 usage error
+(bad options, unreadable input, input longer than --max-input, binary output to
+a terminal).
 )";
 
 constexpr const char* kRenderHelp =
-    R"(Usage: tuvello render [TEXT | -f FILE] [-o FILE] [-q] [--max-bytes N]
+    R"(Usage: tuvello render [TEXT | -f FILE] [-o FILE] [-q] [--strict]
+                      [--max-bytes N] [--max-input N]
 
 Renders a song text and writes its WAV image to FILE, or to standard output
 (the default, or -o -), which must not be a terminal. Without TEXT or -f the
-text is read from standard input; when that is a terminal or empty, the
-built-in demo song is rendered. A summary line (output, notes, seconds, bytes)
-goes to standard error.
+text is read from standard input; when that is a terminal, the built-in demo
+song is rendered. A summary line (output, notes, seconds, bytes, warnings) goes
+to standard error.
 
   TEXT               the song text, e.g. 'len:200;c;e;g'
   -f, --file FILE    read the song text from FILE (- for standard input); one
@@ -70,16 +96,43 @@ goes to standard error.
   -o, --output FILE  write to FILE (- for standard output); an existing FILE is
                      replaced only once the whole image is written
   -q, --quiet        no summary line
+  --strict           write nothing and fail if 'tuvello check' would warn
   --max-bytes N      fail instead of producing an image longer than N bytes
                      (44 to 2147483647, the default)
+  --max-input N      refuse a song text longer than N bytes (a K, M or G
+                     suffix multiplies by 1024, 1024^2, 1024^3; default 64M)
   -h, --help         show this help
-  --version          show the version
+  -V, --version      show the version
 
-Exit status: 0 written; 1 rendering failed (out of memory, image too long) or
-the output could not be written; 2 usage error.
+Exit status: 0 written; 1 rendering failed (out of memory, image too long), a
+warning under --strict, or the output could not be written; 2 usage error or
+unreadable input.
 )";
 
-constexpr const char* kCheckHelp = R"(Usage: tuvello check [TEXT | -f FILE]
+constexpr const char* kPlayHelp =
+    R"(Usage: tuvello play [TEXT | -f FILE] [-q] [--strict] [--max-input N]
+
+Plays a song text on the default sound device (ALSA's "default"), as it is
+rendered, and returns once the device has played all of it. Without TEXT or -f
+the text is read from standard input; when that is a terminal, the built-in
+demo song is played. A summary line (notes, seconds, warnings) goes to standard
+error. SIGINT (Ctrl-C) stops the sound at once.
+
+  TEXT             the song text, e.g. 'len:200;c;e;g'
+  -f, --file FILE  read the song text from FILE (- for standard input); one
+                   final line break is dropped
+  -q, --quiet      no summary line
+  --strict         play nothing and fail if 'tuvello check' would warn
+  --max-input N    refuse a song text longer than N bytes (K, M or G suffix;
+                   default 64M)
+  -h, --help       show this help
+  -V, --version    show the version
+
+Exit status: 0 played; 1 no sound device, the device is busy or failed, out of
+memory, or a warning under --strict; 2 usage error or unreadable input.
+)";
+
+constexpr const char* kCheckHelp = R"(Usage: tuvello check [TEXT | -f FILE] [--max-input N]
 
 Reads a song text the way the library does and reports, one line each, every
 command that has no effect or probably not the one meant: unknown keys, empty
@@ -87,24 +140,28 @@ commands, values out of range, values that are not numbers or only partly,
 values on notes, numbers beyond 32 bits, line breaks or tabs that hide keys,
 settings that no note follows. Lines have the form
 
-  FILE:COLUMN: warning: command N 'COMMAND': REASON
+  FILE:LINE:COLUMN: warning: command N 'COMMAND': REASON
 
-where COLUMN is the 1-based byte column of the command in the text (a song text
-is one line: line breaks are ordinary bytes) and FILE is the file name,
+where LINE counts the text's line breaks ("\n") from 1 and COLUMN is the
+1-based byte column of the command's first byte in that line (line breaks are
+ordinary bytes to the library, not separators); FILE is the file name,
 <argument>, <stdin> or <demo>. Control bytes are shown escaped (\t \r \n \xHH).
-A summary line (notes, seconds, warnings) ends the report.
+A summary line (notes, seconds, warnings) ends the report. Each warning is
+printed as it is found.
 
 Without TEXT or -f the text is read from standard input; when that is a
-terminal or empty, the built-in demo song is checked.
+terminal, the built-in demo song is checked.
 
   TEXT             the song text, e.g. 'len:200;c;e;g'
   -f, --file FILE  read the song text from FILE (- for standard input); one
                    final line break is dropped
+  --max-input N    refuse a song text longer than N bytes (K, M or G suffix;
+                   default 64M)
   -h, --help       show this help
-  --version        show the version
+  -V, --version    show the version
 
-Exit status: 0 nothing to report; 1 something reported; 2 usage error or
-unreadable input.
+Exit status: 0 nothing to report; 1 something reported, out of memory, or the
+report could not be written; 2 usage error or unreadable input.
 )";
 
 constexpr const char* kDemoHelp = R"(Usage: tuvello demo [-o FILE] [-q] [--text]
@@ -119,12 +176,40 @@ error.
   -q, --quiet        no summary line
   --text             print the demo's song text instead
   -h, --help         show this help
-  --version          show the version
+  -V, --version      show the version
 
 Exit status: 0 written; 1 the output could not be written; 2 usage error.
 )";
 
-enum class Command { render, check, demo };
+enum class Command { render, play, check, demo };
+
+struct CommandInfo {
+  const char* name;
+  Command command;
+  const char* help;
+};
+
+constexpr CommandInfo kCommands[] = {
+    {"render", Command::render, kRenderHelp},
+#ifdef TUVELLO_HAVE_PLAY
+    {"play", Command::play, kPlayHelp},
+#endif
+    {"check", Command::check, kCheckHelp},
+    {"demo", Command::demo, kDemoHelp},
+};
+
+#ifdef TUVELLO_HAVE_PLAY
+constexpr const char* kCommandList = "render, play, check, demo or help";
+#else
+constexpr const char* kCommandList = "render, check, demo or help";
+#endif
+
+const CommandInfo* find_command(std::string_view name) {
+  for (const CommandInfo& c : kCommands) {
+    if (name == c.name) return &c;
+  }
+  return nullptr;
+}
 
 struct Options {
   Command command = Command::render;
@@ -133,12 +218,35 @@ struct Options {
   std::optional<std::string> output;
   bool quiet = false;
   bool print_text = false;
+  bool strict = false;
   std::int64_t max_bytes = tuvello::image::kMaxImageBytes;
+  std::size_t max_input = kDefaultMaxInput;
 };
 
-int usage_error(const std::string& command, const std::string& message) {
-  std::fprintf(stderr, "tuvello%s%s: %s\nTry 'tuvello%s%s --help'.\n", command.empty() ? "" : " ",
-               command.c_str(), message.c_str(), command.empty() ? "" : " ", command.c_str());
+int write_failed(const char* context) {
+  std::fprintf(stderr, "tuvello%s%s: cannot write to standard output: %s\n", *context ? " " : "",
+               context, std::strerror(errno));
+  return kFailed;
+}
+
+// Prints text that needs no check of its own (help, version) and reports a
+// write error.
+int print_and_finish(std::string_view text, const char* context) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return finish_stdout() ? kOk : write_failed(context);
+}
+
+int print_version(const char* context) {
+  char line[64];
+  std::snprintf(line, sizeof line, "tuvello %d.%d.%d\n", TUVELLO_VERSION_MAJOR,
+                TUVELLO_VERSION_MINOR, TUVELLO_VERSION_PATCH);
+  return print_and_finish(line, context);
+}
+
+int usage_error(std::string_view command, const std::string& message) {
+  const std::string c = command.empty() ? "" : " " + std::string(command);
+  std::fprintf(stderr, "tuvello%s: %s\nTry 'tuvello%s --help'.\n", c.c_str(), message.c_str(),
+               c.c_str());
   return kUsage;
 }
 
@@ -151,129 +259,280 @@ std::optional<std::int64_t> parse_max_bytes(const std::string& s) {
   return n;
 }
 
-// Parses the arguments after the command name. Returns an error message, or
-// nullopt; sets *exit_now for --help and --version.
-std::optional<std::string> parse_options(const std::vector<std::string>& args, Options& o,
-                                         const char* help, std::optional<int>* exit_now) {
-  const bool takes_text = o.command != Command::demo;
-  const bool writes = o.command != Command::check;
-  bool options_done = false;
-  for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (takes_text && !options_done && a == "-") {
+// "N", "NK", "NM" or "NG", 1 to 2^40 bytes.
+std::optional<std::size_t> parse_max_input(std::string s) {
+  int shift = 0;
+  if (!s.empty()) {
+    switch (s.back()) {
+      case 'K':
+      case 'k':
+        shift = 10;
+        break;
+      case 'M':
+      case 'm':
+        shift = 20;
+        break;
+      case 'G':
+      case 'g':
+        shift = 30;
+        break;
+      default:
+        break;
+    }
+    if (shift != 0) s.pop_back();
+  }
+  if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 13) {
+    return std::nullopt;
+  }
+  const unsigned long long n = std::strtoull(s.c_str(), nullptr, 10) << shift;
+  if (n == 0 || n > (1ULL << 40) || (n >> shift) != std::strtoull(s.c_str(), nullptr, 10)) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(n);
+}
+
+// The option getopt_long stopped at: "--name" as written, or "-x" for a short
+// one, also inside a group such as -qx.
+std::string shown_option(const std::string& seen, const std::string& long_name) {
+  if (seen.starts_with("--")) return escape_name(long_name);
+  return escape_name(std::string("-") + static_cast<char>(optopt));
+}
+
+enum LongOnly { kStrict = 256, kMaxBytes, kMaxInput, kText };
+
+// Parses the arguments after the command name (argv[0] is the command name).
+// Returns an error message, or nullopt; sets *exit_now for --help and
+// --version.
+std::optional<std::string> parse_options(int argc, char** argv, const CommandInfo& info, Options& o,
+                                         std::optional<int>* exit_now) {
+  const Command c = info.command;
+  const bool takes_text = c != Command::demo;
+  const bool writes = c == Command::render || c == Command::demo;
+  const bool says = c != Command::check;  // prints a summary that -q silences
+
+  std::vector<option> longs;
+  std::string shorts = ":hV";  // ':' first: a missing value is reported as ':'
+  const auto add = [&](const char* name, int has_arg, int val) {
+    longs.push_back({name, has_arg, nullptr, val});
+    if (val < 256) {
+      shorts += static_cast<char>(val);
+      if (has_arg == required_argument) shorts += ':';
+    }
+  };
+  longs.push_back({"help", no_argument, nullptr, 'h'});
+  longs.push_back({"version", no_argument, nullptr, 'V'});
+  if (takes_text) {
+    add("file", required_argument, 'f');
+    add("max-input", required_argument, kMaxInput);
+  }
+  if (writes) add("output", required_argument, 'o');
+  if (says) add("quiet", no_argument, 'q');
+  if (c == Command::render || c == Command::play) add("strict", no_argument, kStrict);
+  if (c == Command::render) add("max-bytes", required_argument, kMaxBytes);
+  if (c == Command::demo) add("text", no_argument, kText);
+  longs.push_back({nullptr, 0, nullptr, 0});
+
+  opterr = 0;
+  optind = 1;
+  for (;;) {
+    const int previous = optind;
+    const int opt = getopt_long(argc, argv, shorts.c_str(), longs.data(), nullptr);
+    if (opt == -1) break;
+    // The argument getopt just looked at, for messages.
+    const std::string seen = argv[optind - 1] != nullptr && optind > previous
+                                 ? std::string(argv[optind - 1])
+                                 : std::string(argv[previous]);
+    const std::string long_name = seen.substr(0, seen.find('='));
+    switch (opt) {
+      case 'h':
+        *exit_now = print_and_finish(info.help, info.name);
+        return std::nullopt;
+      case 'V':
+        *exit_now = print_version(info.name);
+        return std::nullopt;
+      case 'f':
+        if (o.file) return "more than one -f given";
+        o.file = optarg;
+        break;
+      case 'o':
+        if (o.output) return "more than one -o given";
+        if (*optarg == '\0') return "empty output file name";
+        o.output = optarg;
+        break;
+      case 'q':
+        o.quiet = true;
+        break;
+      case kStrict:
+        o.strict = true;
+        break;
+      case kText:
+        o.print_text = true;
+        break;
+      case kMaxBytes: {
+        const std::optional<std::int64_t> n = parse_max_bytes(optarg);
+        if (!n) return "--max-bytes needs a whole number from 44 to 2147483647";
+        o.max_bytes = *n;
+        break;
+      }
+      case kMaxInput: {
+        const std::optional<std::size_t> n = parse_max_input(optarg);
+        if (!n) return "--max-input needs a whole number of bytes from 1 to 1T (K, M, G suffix)";
+        o.max_input = *n;
+        break;
+      }
+      case ':':
+        return "option '" + shown_option(seen, long_name) + "' needs a value";
+      default:
+        return "unknown option '" + shown_option(seen, long_name) + "'";
+    }
+  }
+  for (int i = optind; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (!takes_text) return "unexpected argument '" + escape_name(a) + "'";
+    if (a == "-") {
       // "-" as the text means: read it from standard input.
       if (o.file) return "more than one -f given";
       o.file = a;
       continue;
     }
-    if (options_done || a.empty() || a[0] != '-') {
-      if (!takes_text) return "unexpected argument '" + escape_bytes(a) + "'";
-      if (o.text) return "more than one song text given (quote the text: 'c;e;g')";
-      o.text = a;
-      continue;
-    }
-    if (a == "--") {
-      options_done = true;
-      continue;
-    }
-    if (a == "-h" || a == "--help") {
-      std::fputs(help, stdout);
-      *exit_now = kOk;
-      return std::nullopt;
-    }
-    if (a == "--version") {
-      print_version();
-      *exit_now = kOk;
-      return std::nullopt;
-    }
-    // Options with a value: "-o FILE", "-oFILE", "--output FILE", "--output=FILE".
-    std::string name = a;
-    std::optional<std::string> value;
-    if (a.starts_with("--")) {
-      const std::size_t eq = a.find('=');
-      if (eq != std::string::npos) {
-        name = a.substr(0, eq);
-        value = a.substr(eq + 1);
-      }
-    } else if (a.size() > 2) {
-      name = a.substr(0, 2);
-      value = a.substr(2);
-    }
-    const auto take_value = [&]() -> std::optional<std::string> {
-      if (value) return value;
-      if (i + 1 < args.size()) return args[++i];
-      return std::nullopt;
-    };
-    const bool is_file = takes_text && (name == "-f" || name == "--file");
-    const bool is_output = writes && (name == "-o" || name == "--output");
-    const bool is_max = o.command == Command::render && name == "--max-bytes";
-    if (is_file || is_output || is_max) {
-      const std::optional<std::string> v = take_value();
-      if (!v) return "option '" + name + "' needs a value";
-      if (is_file) {
-        if (o.file) return "more than one -f given";
-        o.file = *v;
-      } else if (is_output) {
-        if (o.output) return "more than one -o given";
-        if (v->empty()) return "empty output file name";
-        o.output = *v;
-      } else {
-        const std::optional<std::int64_t> n = parse_max_bytes(*v);
-        if (!n) return "--max-bytes needs a whole number from 44 to 2147483647";
-        o.max_bytes = *n;
-      }
-      continue;
-    }
-    if (value && !a.starts_with("--")) return "unknown option '" + escape_bytes(a) + "'";
-    if (writes && (a == "-q" || a == "--quiet")) {
-      o.quiet = true;
-    } else if (o.command == Command::demo && a == "--text") {
-      o.print_text = true;
-    } else {
-      return "unknown option '" + escape_bytes(a) + "'";
-    }
+    if (o.text) return "more than one song text given (quote the text: 'c;e;g')";
+    o.text = a;
   }
   if (o.text && o.file) return "give the song text either as TEXT or with -f, not both";
   return std::nullopt;
 }
 
 struct Input {
-  std::string text;
-  std::string source;  // for messages: a file name, <argument>, <stdin> or <demo>
+  InputBuffer buffer;
+  std::string_view text;
+  std::string source;  // for messages: a file name (escaped), <argument>, <stdin> or <demo>
 };
 
-// The song text as the options say; nullopt after reporting an unreadable input.
-std::optional<Input> read_input(const Options& o, const char* command) {
-  if (o.text) return Input{*o.text, "<argument>"};
-  if (o.file) {
-    const bool from_stdin = *o.file == "-";
-    const std::optional<std::string> text =
-        from_stdin ? read_all(STDIN_FILENO) : read_file(*o.file);
-    if (!text) {
-      std::fprintf(stderr, "tuvello %s: cannot read '%s': %s\n", command, o.file->c_str(),
+// Reads the song text as the options say. Returns an exit status after
+// reporting a failure, or nullopt.
+std::optional<int> read_input(const Options& o, const char* command, Input& in) {
+  if (o.text) {
+    in.text = *o.text;
+    in.source = "<argument>";
+    return std::nullopt;
+  }
+  const bool from_stdin = !o.file || *o.file == "-";
+  if (!o.file && ::isatty(STDIN_FILENO)) {
+    // A person at a terminal with nothing to type: the demo shows what the tool does.
+    in.text = kDemoSong;
+    in.source = "<demo>";
+    return std::nullopt;
+  }
+  in.source = from_stdin ? "<stdin>" : escape_name(*o.file);
+  const std::string shown = from_stdin ? "standard input" : "'" + in.source + "'";
+  int fd = STDIN_FILENO;
+  if (!from_stdin) {
+    fd = ::open(o.file->c_str(), O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+      std::fprintf(stderr, "tuvello %s: cannot read %s: %s\n", command, shown.c_str(),
                    std::strerror(errno));
-      return std::nullopt;
-    }
-    Input in{*text, from_stdin ? "<stdin>" : *o.file};
-    drop_final_line_break(in.text);
-    return in;
-  }
-  // Nothing to read from a terminal, or from an empty or closed standard input.
-  if (!::isatty(STDIN_FILENO)) {
-    std::optional<std::string> text = read_all(STDIN_FILENO);
-    if (text && !text->empty()) {
-      Input in{*text, "<stdin>"};
-      drop_final_line_break(in.text);
-      return in;
+      return kUsage;
     }
   }
-  return Input{std::string(kDemoSong), "<demo>"};
+  const InputBuffer::Status status = in.buffer.read_all(fd, o.max_input);
+  const int saved = errno;
+  if (!from_stdin) ::close(fd);
+  switch (status) {
+    case InputBuffer::Status::ok:
+      break;
+    case InputBuffer::Status::unreadable:
+      std::fprintf(stderr, "tuvello %s: cannot read %s: %s\n", command, shown.c_str(),
+                   std::strerror(saved));
+      return kUsage;
+    case InputBuffer::Status::too_long:
+      std::fprintf(stderr,
+                   "tuvello %s: the song text in %s is longer than %zu bytes; "
+                   "raise --max-input to read it\n",
+                   command, shown.c_str(), o.max_input);
+      return kUsage;
+    case InputBuffer::Status::out_of_memory:
+      std::fprintf(stderr, "tuvello %s: out of memory reading %s\n", command, shown.c_str());
+      return kFailed;
+  }
+  in.buffer.drop_final_line_break();
+  in.text = in.buffer.view();
+  return std::nullopt;
+}
+
+// "FILE:LINE:COLUMN" of byte offsets in a text, for offsets mostly in
+// increasing order: each call walks on from the previous one.
+class Locator {
+ public:
+  Locator(std::string_view source, std::string_view text) : source_(source), text_(text) {}
+  std::string operator()(std::size_t offset) {
+    if (offset < position_) {
+      position_ = 0;
+      line_ = 1;
+      line_start_ = 0;
+    }
+    while (position_ < offset) {
+      const void* nl = std::memchr(text_.data() + position_, '\n', offset - position_);
+      if (nl == nullptr) break;
+      position_ = static_cast<std::size_t>(static_cast<const char*>(nl) - text_.data()) + 1;
+      line_start_ = position_;
+      ++line_;
+    }
+    position_ = offset;
+    return source_ + ":" + std::to_string(line_) + ":" + std::to_string(offset - line_start_ + 1);
+  }
+
+ private:
+  std::string source_;
+  std::string_view text_;
+  std::size_t position_ = 0;
+  std::size_t line_ = 1;
+  std::size_t line_start_ = 0;
+};
+
+std::string plural(std::size_t n, const char* word) {
+  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
+}
+
+// ", 3 warnings (tuvello check shows them)" for a summary line.
+std::string warnings_phrase(std::size_t warnings) {
+  std::string s = ", " + plural(warnings, "warning");
+  if (warnings > 0)
+    s += warnings == 1 ? " (tuvello check shows it)" : " (tuvello check shows them)";
+  return s;
+}
+
+// A TEXT that names a file was probably meant for -f.
+void hint_if_text_is_a_file(const Options& o, const char* command, std::size_t warnings) {
+  struct stat st {};
+  if (!o.text || warnings == 0 || ::stat(o.text->c_str(), &st) != 0) return;
+  const std::string name = escape_name(*o.text);
+  std::fprintf(stderr, "tuvello %s: '%s' was read as a song text; to read the file, use -f '%s'\n",
+               command, name.c_str(), name.c_str());
+}
+
+int refuse_strict(const char* command, std::size_t warnings, const char* nothing) {
+  std::fprintf(
+      stderr, "tuvello %s: %s%s; --strict: %s\n", command, plural(warnings, "warning").c_str(),
+      warnings == 1 ? " (tuvello check shows it)" : " (tuvello check shows them)", nothing);
+  return kFailed;
+}
+
+std::size_t count_warnings(std::string_view text, CheckSummary* summary) {
+  const auto keep_going = [](const Diagnostic&) { return true; };
+  *summary = for_each_warning(text, keep_going);
+  return summary->warnings;
 }
 
 int write_song(const Options& o, const char* command, std::string_view text,
                const std::string& output) {
   const bool to_stdout = output == "-";
-  if (to_stdout ? ::isatty(STDOUT_FILENO) != 0 : names_a_terminal(output)) {
+  bool terminal = false;
+  if (to_stdout) {
+    terminal = ::isatty(STDOUT_FILENO) != 0;
+  } else if (const std::optional<ResolvedPath> r = resolve_output(output)) {
+    terminal = r->terminal;
+  }
+  if (terminal) {
     std::fprintf(stderr,
                  "tuvello %s: refusing to write a WAV image to a terminal; "
                  "use -o FILE or a pipe\n",
@@ -281,12 +540,11 @@ int write_song(const Options& o, const char* command, std::string_view text,
     return kUsage;
   }
 
-  std::size_t notes = 0;
-  const auto count = [&notes](const tuvello::text::Command& c, const tuvello::text::NoteSettings&) {
-    if (c.fate == tuvello::text::Fate::note_rendered) ++notes;
-  };
-  const tuvello::text::CommandObserver observer = count;
-  std::uint8_t* song = tuvello::image::create_song(text, o.max_bytes, &observer);
+  CheckSummary summary;
+  const std::size_t warnings = count_warnings(text, &summary);
+  if (o.strict && warnings > 0) return refuse_strict(command, warnings, "nothing written");
+
+  std::uint8_t* song = tuvello::image::create_song(song_text(text), o.max_bytes);
   if (song == nullptr) {
     std::fprintf(stderr,
                  "tuvello %s: rendering failed: out of memory, or the image would pass %lld "
@@ -303,7 +561,12 @@ int write_song(const Options& o, const char* command, std::string_view text,
       error = std::string("cannot write to standard output: ") + std::strerror(errno);
     }
   } else {
-    error = write_file_atomically(output, song, size);
+    OutputFile file;
+    error = file.open(output);
+    if (!error && !file.write(song, size)) {
+      error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
+    }
+    if (!error) error = file.commit();
   }
   TUVELLO_FreeSong(song);
   if (error) {
@@ -311,72 +574,90 @@ int write_song(const Options& o, const char* command, std::string_view text,
     return kFailed;
   }
   if (!o.quiet) {
-    std::fprintf(stderr, "wrote %s: %zu note%s, %.3f s, %zu bytes\n",
-                 to_stdout ? "<stdout>" : output.c_str(), notes, notes == 1 ? "" : "s", seconds,
-                 size);
+    std::fprintf(stderr, "wrote %s: %s, %.3f s, %zu bytes%s\n",
+                 to_stdout ? "<stdout>" : escape_name(output).c_str(),
+                 plural(summary.notes, "note").c_str(), seconds, size,
+                 warnings_phrase(warnings).c_str());
   }
+  hint_if_text_is_a_file(o, command, warnings);
   return kOk;
 }
 
 int run_check(const Input& in) {
-  const CheckReport report = check_song_text(in.text);
-  for (const Diagnostic& d : report.warnings) {
-    std::printf("%s\n", format_warning(in.source, d).c_str());
+  Locator locate(in.source, in.text);
+  const auto print = [&locate](const Diagnostic& d) {
+    return print_line(format_warning(locate(d.column - 1), d));
+  };
+  const CheckSummary summary = for_each_warning(in.text, print);
+  if (!print_line(format_summary(in.source, summary)) || !finish_stdout()) {
+    return write_failed("check");
   }
-  std::printf("%s\n", format_summary(in.source, report).c_str());
-  return report.warnings.empty() ? kOk : kFailed;
+  return summary.warnings == 0 ? kOk : kFailed;
 }
 
+#ifdef TUVELLO_HAVE_PLAY
+int run_play(const Options& o, const Input& in) {
+  CheckSummary summary;
+  const std::size_t warnings = count_warnings(in.text, &summary);
+  if (o.strict && warnings > 0) return refuse_strict("play", warnings, "nothing played");
+  const int status = play_song(song_text(in.text));
+  if (status == kOk && !o.quiet) {
+    std::fprintf(stderr, "played %s: %s, %.3f s%s\n", in.source.c_str(),
+                 plural(summary.notes, "note").c_str(), summary.seconds,
+                 warnings_phrase(warnings).c_str());
+  }
+  if (status == kOk) hint_if_text_is_a_file(o, "play", warnings);
+  return status;
+}
+#endif
+
 int run(int argc, char** argv) {
-  if (argc < 2) return usage_error("", "no command given (render, check or demo)");
-  const std::string name = argv[1];
-  if (name == "-h" || name == "--help") {
-    std::fputs(kToolHelp, stdout);
-    return kOk;
+  if (argc < 2) return usage_error("", std::string("no command given (") + kCommandList + ")");
+  const std::string_view name = argv[1];
+  if (name == "-h" || name == "--help") return print_and_finish(kToolHelp, "");
+  if (name == "-V" || name == "--version") return print_version("");
+  if (name == "help") {
+    if (argc == 2) return print_and_finish(kToolHelp, "");
+    const CommandInfo* info = argc == 3 ? find_command(argv[2]) : nullptr;
+    if (info == nullptr) {
+      return usage_error("help", "no such command '" + escape_name(argc == 3 ? argv[2] : "") +
+                                     "' (" + kCommandList + ")");
+    }
+    return print_and_finish(info->help, "help");
   }
-  if (name == "--version") {
-    print_version();
-    return kOk;
-  }
-  Options o;
-  const char* help = nullptr;
-  if (name == "render") {
-    o.command = Command::render;
-    help = kRenderHelp;
-  } else if (name == "check") {
-    o.command = Command::check;
-    help = kCheckHelp;
-  } else if (name == "demo") {
-    o.command = Command::demo;
-    help = kDemoHelp;
-  } else {
-    return usage_error("", "unknown command '" + escape_bytes(name) + "' (render, check or demo)");
+  const CommandInfo* info = find_command(name);
+  if (info == nullptr) {
+    return usage_error("", "unknown command '" + escape_name(name) + "' (" + kCommandList + ")");
   }
 
-  const std::vector<std::string> args(argv + 2, argv + argc);
+  Options o;
+  o.command = info->command;
   std::optional<int> exit_now;
-  if (const std::optional<std::string> error = parse_options(args, o, help, &exit_now)) {
+  if (const std::optional<std::string> error =
+          parse_options(argc - 1, argv + 1, *info, o, &exit_now)) {
     return usage_error(name, *error);
   }
   if (exit_now) return *exit_now;
 
+  if (o.command == Command::demo) {
+    if (o.print_text) {
+      return print_line(kDemoSong) && finish_stdout() ? kOk : write_failed("demo");
+    }
+    return write_song(o, "demo", kDemoSong, o.output.value_or("demo.wav"));
+  }
+  Input in;
+  if (const std::optional<int> failed = read_input(o, info->name, in)) return *failed;
   switch (o.command) {
+    case Command::render:
+      return write_song(o, "render", in.text, o.output.value_or("-"));
+    case Command::check:
+      return run_check(in);
+    case Command::play:
+#ifdef TUVELLO_HAVE_PLAY
+      return run_play(o, in);
+#endif
     case Command::demo:
-      if (o.print_text) {
-        std::printf("%.*s\n", static_cast<int>(kDemoSong.size()), kDemoSong.data());
-        return kOk;
-      }
-      return write_song(o, "demo", kDemoSong, o.output.value_or("demo.wav"));
-    case Command::render: {
-      const std::optional<Input> in = read_input(o, "render");
-      if (!in) return kUsage;
-      return write_song(o, "render", song_text(in->text), o.output.value_or("-"));
-    }
-    case Command::check: {
-      const std::optional<Input> in = read_input(o, "check");
-      if (!in) return kUsage;
-      return run_check(*in);
-    }
+      break;
   }
   return kUsage;
 }
@@ -387,5 +668,13 @@ int main(int argc, char** argv) {
   // A file size limit then fails the write, which is reported and cleaned up,
   // instead of killing the tool with a temporary file left behind.
   ::signal(SIGXFSZ, SIG_IGN);
-  return run(argc, argv);
+  install_cleanup_on_signals();
+  try {
+    return run(argc, argv);
+  } catch (const std::bad_alloc&) {
+    std::fputs("tuvello: out of memory\n", stderr);
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tuvello: %s\n", e.what());
+  }
+  return kFailed;
 }

@@ -93,7 +93,8 @@ class RenderWritesWavFiles(WavCase):
         self.assertEqual(r.stdout, b"")
         frames = 5 * block_bytes(200) // 2
         self.assertEqual(
-            r.stderr.decode(), "wrote %s: 5 notes, 1.000 s, %d bytes\n" % (out, 44 + 2 * frames)
+            r.stderr.decode(),
+            "wrote %s: 5 notes, 1.000 s, %d bytes, 0 warnings\n" % (out, 44 + 2 * frames),
         )
         self.assertReadableWav(out.read_bytes(), frames)
         self.assertSndfileReads(out, frames)
@@ -138,17 +139,19 @@ class RenderWritesWavFiles(WavCase):
             run("render", "-f", str(path)).stdout, run("render", "c;d").stdout
         )
 
-    def test_no_text_at_all_renders_the_demo_song(self):
-        demo = run("demo", "-o", "-").stdout
-        self.assertGreater(len(demo), 44)
-        self.assertEqual(run("render", "-o", "-", stdin=subprocess.DEVNULL).stdout, demo)
-        # An explicit empty text is an empty song.
+    def test_empty_input_is_an_empty_song_not_the_demo(self):
+        # Standard input that is empty or at its end is an empty text; so is
+        # an explicit empty text. Only a terminal gets the demo.
+        self.assertEqual(len(run("render", "-o", "-", stdin=subprocess.DEVNULL).stdout), 44)
+        self.assertEqual(len(run("render", input=b"", stdin=None).stdout), 44)
         self.assertEqual(len(run("render", "").stdout), 44)
 
     def test_demo_writes_demo_wav_and_uses_every_key(self):
         r = run("demo", cwd=self.dir)
         self.assertEqual(r.returncode, 0, r.stderr)
-        m = re.fullmatch(r"wrote demo\.wav: (\d+) notes, ([\d.]+) s, (\d+) bytes\n", r.stderr.decode())
+        m = re.fullmatch(
+            r"wrote demo\.wav: (\d+) notes, ([\d.]+) s, (\d+) bytes, 0 warnings\n", r.stderr.decode()
+        )
         self.assertIsNotNone(m, r.stderr)
         notes, seconds, size = int(m[1]), float(m[2]), int(m[3])
         data = (self.dir / "demo.wav").read_bytes()
@@ -320,7 +323,7 @@ class CheckReportsCommands(unittest.TestCase):
             self.assertEqual(
                 r.stdout.decode().splitlines(),
                 [
-                    "%s:9: warning: command 2 '\\nc': a line break makes the key '\\nc' unknown, "
+                    "%s:1:9: warning: command 2 '\\nc': a line break makes the key '\\nc' unknown, "
                     "so 'c' is skipped" % path,
                     "%s: 1 note, 0.200 s, 1 warning" % path,
                 ],
@@ -333,7 +336,7 @@ class CheckReportsCommands(unittest.TestCase):
             self.assertEqual(
                 r.stdout.decode().splitlines(),
                 [
-                    "<stdin>:3: warning: command 2 '': empty command, skipped (a pause is written 'p')",
+                    "<stdin>:1:3: warning: command 2 '': empty command, skipped (a pause is written 'p')",
                     "<stdin>: 2 notes, 0.200 s, 1 warning",
                 ],
             )
@@ -344,7 +347,7 @@ class CheckReportsCommands(unittest.TestCase):
         self.assertEqual(
             r.stdout.decode().splitlines(),
             [
-                "<stdin>:4: warning: the song text ends at this NUL byte; "
+                "<stdin>:1:4: warning: the song text ends at this NUL byte; "
                 "the 4 bytes after it are ignored",
                 "<stdin>: 2 notes, 0.200 s, 1 warning",
             ],
@@ -360,16 +363,58 @@ class CheckReportsCommands(unittest.TestCase):
         self.assertEqual(
             r.stdout.decode().splitlines(),
             [
-                "<stdin>:%d: warning: command %d 'c': the song image passes 2147483647 "
+                "<stdin>:1:%d: warning: command %d 'c': the song image passes 2147483647 "
                 "bytes here, so rendering fails" % (len(text) - 1, notes + 1),
                 "<stdin>: %d notes, %.3f s, 1 warning" % (notes, notes * 22050 / 44100),
             ],
         )
 
-    def test_no_text_at_all_checks_the_demo_song(self):
-        r = run("check")
+    def test_only_a_terminal_as_input_checks_the_demo_song(self):
+        main, side = pty.openpty()
+        try:
+            r = subprocess.run([TUVELLO, "check"], stdin=side, capture_output=True, timeout=60)
+        finally:
+            os.close(side)
+            os.close(main)
         self.assertEqual(r.returncode, 0)
         self.assertRegex(r.stdout.decode(), r"^<demo>: \d+ notes, [\d.]+ s, 0 warnings\n$")
+        r = run("check")  # standard input at its end: an empty text
+        self.assertEqual((r.returncode, r.stdout), (0, b"<stdin>: 0 notes, 0.000 s, 0 warnings\n"))
+
+    def test_locations_are_line_and_byte_column(self):
+        text = b"len:200;c;\nc;;\r\nxx;d\n  q"
+        r = run("check", "-", input=text, stdin=None)
+        self.assertEqual(
+            r.stdout.decode().splitlines(),
+            [
+                "<stdin>:1:11: warning: command 3 '\\nc': a line break makes the key '\\nc' "
+                "unknown, so 'c' is skipped",
+                "<stdin>:2:3: warning: command 4 '': empty command, skipped (a pause is written 'p')",
+                "<stdin>:2:4: warning: command 5 '\\r\\nxx': unknown key '\\r\\nxx', so the "
+                "command is skipped",
+                "<stdin>:3:4: warning: command 6 'd\\n  q': unknown key 'd\\n  q': a line break "
+                "hides 'd' (commands are separated by ';')",
+                "<stdin>: 1 note, 0.100 s, 4 warnings",
+            ],
+        )
+
+    def test_the_report_streams_in_bounded_memory(self):
+        # Two million empty commands (the one after the last ';' is no
+        # command): every warning is printed as it is found,
+        # so the tool needs the text and little more, whatever the count.
+        text = b"c" + b";" * 2_000_000
+
+        def limit_memory():
+            resource.setrlimit(resource.RLIMIT_AS, (120 << 20, 120 << 20))
+
+        r = subprocess.run(
+            [TUVELLO, "check", "-"], input=text, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+            preexec_fn=limit_memory, timeout=120,
+        )
+        self.assertEqual(r.returncode, 1, r.stderr)
+        lines = r.stdout.splitlines()
+        self.assertEqual(len(lines), 2_000_000)
+        self.assertEqual(lines[-1], b"<stdin>: 1 note, 0.100 s, 1999999 warnings")
 
 
 class HelpVersionAndUsageErrors(unittest.TestCase):
@@ -388,7 +433,7 @@ class HelpVersionAndUsageErrors(unittest.TestCase):
     def test_usage_errors_exit_with_status_2(self):
         cases = [
             ((), "no command given"),
-            (("play",), "unknown command 'play'"),
+            (("plya",), "unknown command 'plya'"),
             (("render", "--loud"), "unknown option '--loud'"),
             (("render", "-x"), "unknown option '-x'"),
             (("render", "c", "-o"), "option '-o' needs a value"),

@@ -1,0 +1,68 @@
+// Writing a song image to a named file, by the rules the tool and the Python
+// module share:
+//
+// - Symbolic links are followed to their final target, through chains of
+//   links; a chain that ends at a missing name creates that name.
+// - A regular file (or a new one) is replaced atomically: the image goes to a
+//   temporary file beside the target, which is synced, renamed over it, and
+//   the directory is synced. The old file's mode is kept, its owner and group
+//   where permitted, never a set-user-ID or set-group-ID bit; a new file gets
+//   the mode the umask leaves of 0666.
+// - A device, a FIFO or a socket is written directly, never replaced.
+// - The temporary name ("." + name + ".XXXXXX") is shortened to fit NAME_MAX.
+// - SIGINT, SIGTERM or SIGHUP during a write removes the temporary file before
+//   the tool dies of that signal (install_cleanup_on_signals).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace tuvello::cli {
+
+// Where a name leads once its links are followed.
+struct ResolvedPath {
+  std::string path;  // the final target
+  bool exists = false;
+  bool regular = false;   // exists and is a regular file
+  bool terminal = false;  // a character device that is a terminal
+};
+
+// Follows `path` through its symbolic links. Returns nullopt (errno set) when
+// a link cannot be read, the chain loops (ELOOP), or a directory is named.
+std::optional<ResolvedPath> resolve_output(const std::string& path);
+
+// One image being written to a named file. Destroying it without commit()
+// removes the temporary file and leaves the target as it was.
+class OutputFile {
+ public:
+  OutputFile() = default;
+  ~OutputFile();
+  OutputFile(const OutputFile&) = delete;
+  OutputFile& operator=(const OutputFile&) = delete;
+
+  // Opens the target of `path` for writing. Returns an error message (the
+  // name escaped), or nullopt.
+  std::optional<std::string> open(const std::string& path);
+  // Appends bytes. Returns false (errno set) on failure.
+  bool write(const std::uint8_t* data, std::size_t size);
+  // Finishes: syncs and renames the temporary file over the target, or
+  // closes a device. Returns an error message, or nullopt.
+  std::optional<std::string> commit();
+
+ private:
+  void abandon();
+
+  std::string shown_;   // the name given, for messages
+  std::string target_;  // the file to replace
+  std::string temp_;    // the temporary file, empty when writing directly
+  int fd_ = -1;
+};
+
+// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the temporary
+// file being written, if any, and then let the signal end the tool as it
+// would have. Signals ignored when the tool starts stay ignored.
+void install_cleanup_on_signals();
+
+}  // namespace tuvello::cli

@@ -1,0 +1,127 @@
+#include "play.hpp"
+
+#include <alsa/asoundlib.h>
+#include <signal.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <vector>
+
+#include "image/song_image.hpp"
+#include "synth/note_block.hpp"
+#include "text/interpreter.hpp"
+
+namespace tuvello::cli {
+namespace {
+
+constexpr const char* kDevice = "default";
+constexpr unsigned kLatencyMicroseconds = 200000;
+constexpr snd_pcm_uframes_t kPeriodFrames = 2048;
+
+volatile sig_atomic_t interrupted = 0;
+
+extern "C" void note_interrupt(int) { interrupted = 1; }
+
+// SIGINT interrupts a blocked write (no SA_RESTART) and only sets a flag, so
+// that the device is stopped and closed before the tool dies of the signal.
+class InterruptFlag {
+ public:
+  InterruptFlag() {
+    struct sigaction action {};
+    action.sa_handler = note_interrupt;
+    sigemptyset(&action.sa_mask);
+    ignored_ = ::sigaction(SIGINT, nullptr, &old_) == 0 && old_.sa_handler == SIG_IGN;
+    if (!ignored_) ::sigaction(SIGINT, &action, nullptr);
+  }
+  ~InterruptFlag() {
+    if (!ignored_) ::sigaction(SIGINT, &old_, nullptr);
+  }
+  InterruptFlag(const InterruptFlag&) = delete;
+  InterruptFlag& operator=(const InterruptFlag&) = delete;
+
+ private:
+  struct sigaction old_ {};
+  bool ignored_ = false;
+};
+
+int device_error(const char* what, int error) {
+  std::fprintf(stderr, "tuvello play: %s the sound device '%s': %s\n", what, kDevice,
+               snd_strerror(error));
+  return 1;
+}
+
+// Writes all frames, recovering from underruns. Returns 0, or a negative
+// ALSA error; -EINTR once SIGINT has arrived.
+int write_frames(snd_pcm_t* pcm, const std::uint8_t* data, snd_pcm_uframes_t frames) {
+  while (frames > 0) {
+    if (interrupted) return -EINTR;
+    const snd_pcm_uframes_t chunk = frames < kPeriodFrames ? frames : kPeriodFrames;
+    snd_pcm_sframes_t n = snd_pcm_writei(pcm, data, chunk);
+    if (n < 0) {
+      if (n == -EINTR && interrupted) return -EINTR;
+      n = snd_pcm_recover(pcm, static_cast<int>(n), 1);
+      if (n < 0) return static_cast<int>(n);
+      continue;
+    }
+    data += static_cast<std::size_t>(n) * 2;
+    frames -= static_cast<snd_pcm_uframes_t>(n);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int play_song(std::string_view text) {
+  interrupted = 0;
+  const InterruptFlag flag;
+  snd_pcm_t* pcm = nullptr;
+  // Opened without waiting, so that a device in use is reported, not waited for.
+  int err = snd_pcm_open(&pcm, kDevice, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
+  if (err == -EBUSY) {
+    std::fprintf(stderr,
+                 "tuvello play: the sound device '%s' is busy (another program is using it)\n",
+                 kDevice);
+    return 1;
+  }
+  if (err < 0) return device_error("cannot open", err);
+  err = snd_pcm_nonblock(pcm, 0);
+  if (err >= 0) {
+    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
+                             image::kChannels, image::kSampleRate, 1, kLatencyMicroseconds);
+  }
+  if (err < 0) {
+    snd_pcm_close(pcm);
+    return device_error("cannot set up", err);
+  }
+
+  // One note block at a time: memory holds the longest block, never the song.
+  std::vector<std::uint8_t> block_bytes;
+  const auto play_note = [&](double frequency, const text::NoteSettings& settings) {
+    const synth::NoteBlock block =
+        synth::plan_note_block(frequency, settings, image::kSampleRate, image::kByteRate);
+    const auto size = static_cast<std::size_t>(block.bytes);
+    block_bytes.assign(size, 0);
+    synth::write_samples(block, block_bytes.data());
+    err = write_frames(pcm, block_bytes.data(), size / 2);
+    return err == 0;
+  };
+  text::interpret(text, play_note);
+  if (err == 0 && !interrupted) {
+    err = snd_pcm_drain(pcm);
+    if (err == -EINTR && !interrupted) err = 0;
+  }
+  if (interrupted) {
+    snd_pcm_drop(pcm);
+    snd_pcm_close(pcm);
+    std::fputs("tuvello play: stopped\n", stderr);
+    ::signal(SIGINT, SIG_DFL);
+    ::raise(SIGINT);
+    return 130;  // only when SIGINT is ignored
+  }
+  snd_pcm_close(pcm);
+  if (err < 0) return device_error("failed playing on", err);
+  return 0;
+}
+
+}  // namespace tuvello::cli
