@@ -84,6 +84,11 @@ int play_song(std::string_view text) {
                  kDevice);
     return 1;
   }
+  if (err == -ENOENT || err == -ENODEV || err == -ENXIO || err == -EINVAL) {
+    std::fprintf(stderr, "tuvello play: no sound device: ALSA's '%s' cannot be opened (%s)\n",
+                 kDevice, snd_strerror(err));
+    return 1;
+  }
   if (err < 0) return device_error("cannot open", err);
   err = snd_pcm_nonblock(pcm, 0);
   if (err >= 0) {

@@ -394,7 +394,7 @@ class CheckReportsCommands(unittest.TestCase):
                 "command is skipped",
                 "<stdin>:3:4: warning: command 6 'd\\n  q': unknown key 'd\\n  q': a line break "
                 "hides 'd' (commands are separated by ';')",
-                "<stdin>: 1 note, 0.100 s, 4 warnings",
+                "<stdin>: 1 note, 0.200 s, 4 warnings",
             ],
         )
 
@@ -454,6 +454,39 @@ class HelpVersionAndUsageErrors(unittest.TestCase):
                 self.assertEqual(r.stdout, b"")
                 self.assertIn(message, r.stderr.decode())
 
+    def test_grouped_short_options_and_the_help_command(self):
+        with tempfile.TemporaryDirectory() as d:
+            r = run("render", "-qo", "a.wav", "c", cwd=d)
+            self.assertEqual((r.returncode, r.stderr), (0, b""))
+            self.assertEqual(len((pathlib.Path(d) / "a.wav").read_bytes()), 4454)
+        for command in ((), ("render",), ("check",), ("demo",)):
+            r = run(*command, "-V")
+            self.assertEqual((r.returncode, r.stdout.decode()), (0, "tuvello %s\n" % VERSION))
+        self.assertEqual(run("help").stdout, run("--help").stdout)
+        for command in ("render", "check", "demo"):
+            self.assertEqual(run("help", command).stdout, run(command, "--help").stdout)
+        r = run("help", "nope")
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"no such command 'nope'", r.stderr)
+
+    def test_help_is_complete_and_fits_the_terminal(self):
+        tool_help = run("--help").stdout.decode()
+        commands = re.findall(r"^  (\w+)  ", tool_help, re.M)
+        self.assertLessEqual({"render", "check", "demo", "help"}, set(commands))
+        for command in [c for c in commands if c != "help"] + [None]:
+            text = run(*([command] if command else []), "--help").stdout.decode()
+            for line in text.splitlines():
+                self.assertLessEqual(len(line), 80, line)
+            if command is None:
+                continue
+            # Every long option the help names is one the command takes.
+            for option in set(re.findall(r"(--[a-z][a-z-]+)", text)):
+                if option in ("--help", "--version"):
+                    continue
+                # --help after the option: parsed, then nothing is done.
+                r = run(command, option, "100", "--help")
+                self.assertEqual((r.returncode, r.stderr), (0, b""), (command, option))
+
     def test_options_take_their_values_in_every_spelling(self):
         with tempfile.TemporaryDirectory() as d:
             for spelling in (["-o", "a.wav"], ["-oa.wav"], ["--output", "a.wav"], ["--output=a.wav"]):
@@ -463,6 +496,324 @@ class HelpVersionAndUsageErrors(unittest.TestCase):
                 r = run("render", "-q", *spelling, "--", "c", cwd=d)
                 self.assertEqual(r.returncode, 0, (spelling, r.stderr))
                 self.assertEqual(len(a.read_bytes()), 4454)
+
+
+class InputIsExplicitAndBounded(unittest.TestCase):
+    def test_unreadable_standard_input_is_a_usage_error(self):
+        directory = os.open("/", os.O_RDONLY)
+        try:
+            r = run("render", stdin=directory)
+        finally:
+            os.close(directory)
+        self.assertEqual(r.returncode, 2)
+        self.assertEqual(r.stdout, b"")
+        self.assertIn(b"cannot read standard input: Is a directory", r.stderr)
+        # A closed standard input.
+        r = subprocess.run(
+            [TUVELLO, "check"], capture_output=True, timeout=60, preexec_fn=lambda: os.close(0)
+        )
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"cannot read standard input: Bad file descriptor", r.stderr)
+
+    def test_input_stops_at_max_input(self):
+        text = b"c;" * 1000
+        for args, source, status in (
+            (("-",), "standard input", 2),
+            (("--max-input", "2000", "-"), "", 0),
+            (("--max-input", "1999", "-"), "standard input", 2),
+            (("--max-input=1K", "-"), "standard input", 2),
+            (("--max-input", "2K", "-"), "", 0),
+        ):
+            with self.subTest(args=args):
+                r = run("render", *args, "-q", input=text + b"c" * 70_000_000 if not args[1:] else text, stdin=None)
+                self.assertEqual(r.returncode, status, r.stderr)
+                if status:
+                    self.assertIn(("in %s is longer than" % source).encode(), r.stderr)
+                    self.assertIn(b"--max-input", r.stderr)
+                    self.assertEqual(r.stdout, b"")
+        with tempfile.NamedTemporaryFile() as f:
+            f.write(text)
+            f.flush()
+            r = run("check", "-f", f.name, "--max-input", "100")
+            self.assertEqual(r.returncode, 2)
+            self.assertIn(b"is longer than 100 bytes", r.stderr)
+        for bad in ("0", "x", "5T", "-1", ""):
+            r = run("check", "c", "--max-input", bad)
+            self.assertEqual(r.returncode, 2, bad)
+            self.assertIn(b"--max-input needs", r.stderr)
+
+    def test_an_endless_input_is_refused_at_the_default_limit(self):
+        yes = subprocess.Popen(["yes"], stdout=subprocess.PIPE)
+        try:
+            r = run("render", "-o", os.devnull, stdin=yes.stdout)
+        finally:
+            yes.kill()
+            yes.wait()
+            yes.stdout.close()
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"longer than 67108864 bytes", r.stderr)
+
+    def test_running_out_of_memory_is_reported_never_an_abort(self):
+        # From too little memory to start reading up to enough for everything:
+        # every limit gives either the song or a message and status 1.
+        text = b"len:500;" + b"c;" * 600 + b";" * 300_000
+        statuses = set()
+        for megabytes in range(20, 200, 20):
+            def limit(megabytes=megabytes):
+                resource.setrlimit(resource.RLIMIT_AS, (megabytes << 20, megabytes << 20))
+
+            for command in ("render", "check"):
+                r = subprocess.run(
+                    [TUVELLO, command, "-", *(["-o", os.devnull] if command == "render" else [])],
+                    input=text, capture_output=True, preexec_fn=limit, timeout=60,
+                )
+                with self.subTest(megabytes=megabytes, command=command):
+                    self.assertIn(r.returncode, (0, 1), r.stderr[-300:])
+                    statuses.add(r.returncode)
+                    if command == "render" and r.returncode == 1:
+                        self.assertRegex(r.stderr, rb"out of memory")
+        self.assertEqual(statuses, {0, 1})
+
+
+class StandardOutputErrorsAreReported(unittest.TestCase):
+    def test_a_full_device_fails_every_command_that_prints(self):
+        for args in (("check", "c;e;g"), ("check", "c;;x"), ("--help",), ("--version",),
+                     ("render", "--help"), ("check", "-V"), ("help", "check"),
+                     ("demo", "--text"), ("render", "c", "-o", "-")):
+            with self.subTest(args=args), open("/dev/full", "wb") as full:
+                r = subprocess.run([TUVELLO, *args], stdin=subprocess.DEVNULL, stdout=full,
+                                   stderr=subprocess.PIPE, timeout=60)
+                self.assertEqual(r.returncode, 1, r.stderr)
+                self.assertIn(b"cannot write to standard output: No space left on device", r.stderr)
+
+    def test_a_closed_pipe_stops_the_report_when_sigpipe_is_ignored(self):
+        import signal
+
+        reader, writer = os.pipe()
+        os.close(reader)
+        try:
+            r = subprocess.run(
+                [TUVELLO, "check", "-"], input=b";" * 1_000_000, stdout=writer,
+                stderr=subprocess.PIPE, timeout=60,
+                preexec_fn=lambda: signal.signal(signal.SIGPIPE, signal.SIG_IGN),
+            )
+        finally:
+            os.close(writer)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"cannot write to standard output: Broken pipe", r.stderr)
+
+
+class WritingFollowsTheFileRules(WavCase):
+    def render_to(self, name, *more):
+        return run("render", "c", "-q", "-o", str(name), *more)
+
+    def test_a_chain_of_links_to_a_missing_file_creates_the_final_target(self):
+        (self.dir / "l1").symlink_to("l2")
+        (self.dir / "l2").symlink_to("final.wav")
+        self.assertEqual(self.render_to(self.dir / "l1").returncode, 0)
+        self.assertTrue((self.dir / "l1").is_symlink() and (self.dir / "l2").is_symlink())
+        self.assertEqual(len((self.dir / "final.wav").read_bytes()), 4454)
+        self.assertEqual(self.leftovers(), ["final.wav", "l1", "l2"])
+        # A loop of links is an error, not a hang.
+        (self.dir / "a").symlink_to("b")
+        (self.dir / "b").symlink_to("a")
+        r = self.render_to(self.dir / "a")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"Too many levels of symbolic links", r.stderr)
+
+    def test_the_mode_is_kept_without_set_id_bits_and_the_owner_where_permitted(self):
+        target = self.dir / "song.wav"
+        target.write_bytes(b"old")
+        if os.geteuid() == 0:
+            os.chown(target, 65534, 65534)
+        os.chmod(target, 0o6754)
+        self.assertEqual(self.render_to(target).returncode, 0)
+        st = os.stat(target)
+        self.assertEqual(stat.S_IMODE(st.st_mode), 0o754)
+        if os.geteuid() == 0:
+            self.assertEqual((st.st_uid, st.st_gid), (65534, 65534))
+        self.assertEqual(len(target.read_bytes()), 4454)
+
+    def test_names_up_to_name_max_work(self):
+        for length in (238, 247, 248, 254, 255):
+            name = self.dir / ("n" * (length - 4) + ".wav")
+            name.write_bytes(b"old")
+            with self.subTest(length=length):
+                r = self.render_to(name)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                self.assertEqual(len(name.read_bytes()), 4454)
+            name.unlink()
+        self.assertEqual(self.leftovers(), [])
+
+    def test_a_fifo_is_written_into(self):
+        fifo = self.dir / "pipe"
+        os.mkfifo(fifo)
+        proc = subprocess.Popen([TUVELLO, "render", "c", "-q", "-o", str(fifo)],
+                                stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
+        with open(fifo, "rb") as f:
+            data = f.read()
+        self.assertEqual(proc.wait(timeout=60), 0)
+        proc.stderr.close()
+        self.assertEqual(len(data), 4454)
+        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+
+    def test_a_signal_during_the_write_removes_the_temporary_file(self):
+        import signal
+        import time
+
+        target = self.dir / "song.wav"
+        # About 100 MB, so the write and its sync take a while.
+        text = b"len:500;" + b"c;" * 4500
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            target.write_bytes(b"old")
+            with self.subTest(signal=sig):
+                proc = subprocess.Popen([TUVELLO, "render", "-", "-q", "-o", str(target)],
+                                        stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                proc.stdin.write(text)
+                proc.stdin.close()
+                deadline = time.monotonic() + 60
+                while not any(n.startswith(".song.wav.") for n in os.listdir(self.dir)):
+                    self.assertIsNone(proc.poll(), "finished before the temporary file was seen")
+                    self.assertLess(time.monotonic(), deadline)
+                    time.sleep(0.001)
+                proc.send_signal(sig)
+                self.assertEqual(proc.wait(timeout=60), -sig)
+                self.assertEqual(self.leftovers(), ["song.wav"])
+                self.assertEqual(target.read_bytes(), b"old")
+
+
+class NamesAndWarningsAreShown(WavCase):
+    def test_file_names_are_escaped_in_lines_and_messages(self):
+        name = self.dir / "a\nb\x1b[31m\u00e9.txt"
+        name.write_bytes(b"c;x")
+        shown = str(self.dir) + "/a\\nb\\x1B[31m\u00e9.txt"
+        r = run("check", "-f", str(name))
+        self.assertEqual(
+            r.stdout.decode().splitlines(),
+            [
+                shown + ":1:3: warning: command 2 'x': unknown key 'x', so the command is skipped",
+                shown + ": 1 note, 0.100 s, 1 warning",
+            ],
+        )
+        out = self.dir / "o\nut\x07.wav"
+        r = run("render", "c", "-o", str(out))
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"o\\nut\\x07.wav: 1 note", r.stderr)
+        r = run("render", "c", "-o", str(self.dir / "no\x1b" / "x.wav"))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"no\\x1B/x.wav", r.stderr)
+        self.assertNotIn(b"\x1b", r.stderr)
+        r = run("check", "-f", str(self.dir / "gone\r.txt"))
+        self.assertEqual(r.returncode, 2)
+        self.assertIn(b"gone\\r.txt", r.stderr)
+
+    def test_render_counts_warnings_and_strict_writes_nothing(self):
+        out = self.dir / "x.wav"
+        r = run("render", "c e g", "-o", str(out))
+        self.assertEqual(r.returncode, 0)
+        self.assertEqual(
+            r.stderr.decode(),
+            "wrote %s: 0 notes, 0.000 s, 44 bytes, 1 warning (tuvello check shows it)\n" % out,
+        )
+        r = run("render", "c;;x;e:3", "-o", str(out))
+        self.assertIn(b": 2 notes, 0.200 s, 8864 bytes, 3 warnings (tuvello check shows them)\n",
+                      r.stderr)
+        out.write_bytes(b"old")
+        r = run("render", "--strict", "c;;x", "-o", str(out))
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"2 warnings (tuvello check shows them); --strict: nothing written", r.stderr)
+        self.assertEqual(out.read_bytes(), b"old")
+        self.assertEqual(run("render", "--strict", "c;e", "-o", str(out)).returncode, 0)
+
+    def test_a_text_that_names_a_file_gets_a_hint(self):
+        tune = self.dir / "tune.txt"
+        tune.write_bytes(b"c;e;g")
+        r = run("render", "tune.txt", "-o", "x.wav", cwd=self.dir)
+        self.assertEqual(r.returncode, 0)
+        self.assertIn(b"0 notes, 0.000 s, 44 bytes, 1 warning", r.stderr)
+        self.assertIn(b"'tune.txt' was read as a song text; to read the file, use -f 'tune.txt'",
+                      r.stderr)
+
+
+class PlaysOnTheSoundDevice(unittest.TestCase):
+    """ALSA's default device routed by ~/.asoundrc to the file plugin, which
+    stores every frame played, over the null device."""
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.home = pathlib.Path(self.tmp.name)
+        self.captured = self.home / "out.raw"
+        self.use_device('type file; slave.pcm "null"; file "%s"; format "raw"' % self.captured)
+
+    def tearDown(self):
+        self.tmp.cleanup()
+
+    def use_device(self, definition):
+        (self.home / ".asoundrc").write_text("pcm.!default { %s }\n" % definition)
+
+    def play(self, *args, **kwargs):
+        env = dict(os.environ, HOME=str(self.home))
+        env.pop("ALSA_CONFIG_PATH", None)
+        return run("play", *args, env=env, **kwargs)
+
+    def test_the_device_gets_the_samples_of_the_image(self):
+        for text in ("len:200;vol:80;c;e;g;p;c", "len:30;c;len:125;pipe:1;d;dec:1;len:250;e", ""):
+            with self.subTest(text=text):
+                if self.captured.exists():
+                    self.captured.unlink()
+                r = self.play(text)
+                self.assertEqual(r.returncode, 0, r.stderr)
+                image = run("render", text, "-o", "-").stdout
+                data = image[44:]
+                captured = self.captured.read_bytes()
+                # The device may round the end up to whole periods of silence.
+                self.assertEqual(captured[: len(data)], data)
+                self.assertEqual(captured[len(data):].strip(b"\0"), b"")
+                self.assertRegex(r.stderr.decode(), r"^played <argument>: \d+ notes?, [\d.]+ s, 0 warnings\n$")
+
+    def test_text_from_a_file_and_strict_mode(self):
+        tune = self.home / "tune.txt"
+        tune.write_bytes(b"c;d\n")
+        r = self.play("-q", "-f", str(tune))
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual(self.captured.read_bytes()[: 2 * 4410], run("render", "c;d").stdout[44:])
+        self.captured.unlink()
+        r = self.play("--strict", "c;x")
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"1 warning (tuvello check shows it); --strict: nothing played", r.stderr)
+        self.assertFalse(self.captured.exists())
+
+    def test_a_missing_device_is_reported(self):
+        self.use_device("type hw; card 99")
+        r = self.play("c")
+        self.assertEqual(r.returncode, 1)
+        self.assertRegex(r.stderr.decode(), r"^tuvello play: no sound device: ALSA's 'default' cannot be opened")
+
+    def test_sigint_stops_the_sound_and_ends_the_tool(self):
+        import signal
+        import time
+
+        # A FIFO as the captured file, read only after the signal: the device
+        # blocks the tool in the middle of the song.
+        os.mkfifo(self.captured)
+        reader = os.open(self.captured, os.O_RDONLY | os.O_NONBLOCK)
+        try:
+            env = dict(os.environ, HOME=str(self.home))
+            proc = subprocess.Popen([TUVELLO, "play", "len:500;c;d;e;f;g"], env=env,
+                                    stdin=subprocess.DEVNULL, stderr=subprocess.PIPE)
+            time.sleep(0.5)
+            self.assertIsNone(proc.poll())
+            proc.send_signal(signal.SIGINT)
+            os.set_blocking(reader, True)
+            played = 0
+            while chunk := os.read(reader, 65536):
+                played += len(chunk)
+            self.assertEqual(proc.wait(timeout=60), -signal.SIGINT)
+            self.assertIn(b"tuvello play: stopped", proc.stderr.read())
+            proc.stderr.close()
+            self.assertLess(played, 5 * 22050)
+        finally:
+            os.close(reader)
 
 
 if __name__ == "__main__":
