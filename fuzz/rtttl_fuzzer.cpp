@@ -1,0 +1,107 @@
+// Arbitrary bytes as an RTTTL ringtone: the conversion measures exactly what
+// it writes, never writes past the capacity it is given, and writes song text
+// of note keys and changed "len" and "oct" settings only, with lengths from
+// 20 to 500 ms and octaves the notation plays exactly; every warning lies
+// inside the ringtone and is one line of plain ASCII.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "song_expectations.hpp"
+#include "tuvello.h"
+
+namespace {
+
+struct Context {
+  std::size_t size = 0;  // the ringtone's bytes, up to its first NUL
+  std::size_t warnings = 0;
+};
+
+int check_warning(const TUVELLO_Warning* w, void* p) {
+  auto* c = static_cast<Context*>(p);
+  ++c->warnings;
+  TUVELLO_REQUIRE(w->struct_size == sizeof(TUVELLO_Warning));
+  TUVELLO_REQUIRE(w->kind >= TUVELLO_WARN_RTTTL_SECTION && w->kind <= TUVELLO_WARN_RTTTL_DRIFT);
+  TUVELLO_REQUIRE(w->command >= 0);
+  TUVELLO_REQUIRE(w->text_offset >= 0 && w->text_length >= 0);
+  TUVELLO_REQUIRE(static_cast<std::size_t>(w->text_offset + w->text_length) <= c->size);
+  TUVELLO_REQUIRE(w->message != nullptr && w->message[0] != '\0');
+  for (const char* m = w->message; *m != '\0'; ++m) TUVELLO_REQUIRE(*m >= 0x20 && *m < 0x7F);
+  return 0;
+}
+
+bool is_note_key(std::string_view k) {
+  static const char* const keys[] = {"c", "cs", "d", "ds", "e", "f", "fs",
+                                     "g", "gs", "a", "b",  "h", "p"};
+  for (const char* key : keys) {
+    if (k == key) return true;
+  }
+  return false;
+}
+
+// The song text, read independently of the library's interpreter.
+void check_song_text(std::string_view text) {
+  std::int32_t len = 100;
+  std::int32_t oct = 0;
+  std::size_t begin = 0;
+  while (begin <= text.size()) {
+    std::size_t end = text.find(';', begin);
+    if (end == std::string_view::npos) end = text.size();
+    const std::string_view command = text.substr(begin, end - begin);
+    TUVELLO_REQUIRE(!command.empty() || text.empty());
+    if (command.starts_with("len:") || command.starts_with("oct:")) {
+      const std::string digits(command.substr(4));
+      TUVELLO_REQUIRE(!digits.empty() && digits.size() <= 3 &&
+                      digits.find_first_not_of("0123456789") == std::string::npos);
+      const int value = std::atoi(digits.c_str());
+      if (command[0] == 'l') {
+        TUVELLO_REQUIRE(value >= 20 && value <= 500 && value != len);
+        len = value;
+      } else {
+        TUVELLO_REQUIRE((value == 0 || value == 1 || value == 3 || value == 7) && value != oct);
+        oct = value;
+      }
+    } else {
+      TUVELLO_REQUIRE(is_note_key(command) || text.empty());
+    }
+    begin = end + 1;
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string ringtone(reinterpret_cast<const char*>(data), size);
+  Context context;
+  context.size = std::strlen(ringtone.c_str());
+  const std::int64_t n =
+      TUVELLO_ConvertRtttl(ringtone.c_str(), nullptr, 0, check_warning, &context);
+  TUVELLO_REQUIRE(n >= 0);
+
+  // Exactly the size measured: one byte short leaves the empty string.
+  std::vector<char> text(static_cast<std::size_t>(n) + 1);
+  TUVELLO_REQUIRE(TUVELLO_ConvertRtttl(ringtone.c_str(), text.data(), n + 1, nullptr, nullptr) ==
+                  n);
+  TUVELLO_REQUIRE(text[static_cast<std::size_t>(n)] == '\0');
+  TUVELLO_REQUIRE(std::strlen(text.data()) == static_cast<std::size_t>(n));
+  if (n > 0) {
+    // A heap block of exactly n bytes: a write past it is caught.
+    std::vector<char> short_by_one(static_cast<std::size_t>(n));
+    TUVELLO_REQUIRE(
+        TUVELLO_ConvertRtttl(ringtone.c_str(), short_by_one.data(), n, nullptr, nullptr) == n);
+    TUVELLO_REQUIRE(short_by_one[0] == '\0');
+  }
+  check_song_text(std::string_view(text.data(), static_cast<std::size_t>(n)));
+
+  // A visitor that stops sees one warning, if any.
+  Context stopped = context;
+  stopped.warnings = 0;
+  const auto stop = [](const TUVELLO_Warning* w, void* p) { return check_warning(w, p) + 1; };
+  TUVELLO_REQUIRE(TUVELLO_ConvertRtttl(ringtone.c_str(), nullptr, 0, stop, &stopped) == n);
+  TUVELLO_REQUIRE(stopped.warnings == (context.warnings > 0 ? 1u : 0u));
+  return 0;
+}
