@@ -8,6 +8,7 @@ const BYTES_PER_SECOND = 44100; // 22050 frames of one 16-bit sample
 const NOTE_PIPE = 1;
 const NOTE_DECAY = 2;
 const WASI_ENOSYS = 52;
+const TOO_LONG = "tuvello: the song image would pass 2147483647 bytes";
 
 export async function instantiateTuvello(wasmBytes) {
   const module = await WebAssembly.compile(wasmBytes);
@@ -79,7 +80,7 @@ export async function instantiateTuvello(wasmBytes) {
     return withText(text, (address) => {
       sink = [];
       try {
-        visit(address);
+        if (visit(address) < 0) throw new RangeError(TOO_LONG);
         return sink;
       } finally {
         sink = null;
@@ -92,7 +93,7 @@ export async function instantiateTuvello(wasmBytes) {
       return withText(text, (address) => {
         const song = x.TUVELLO_CreateSong(address);
         if (song === 0) {
-          throw new RangeError("tuvello: the image would pass 2147483647 bytes, or memory ran out");
+          throw new RangeError(`${TOO_LONG}, or memory ran out`);
         }
         try {
           return new Uint8Array(x.memory.buffer, song, x.TUVELLO_GetSongSize(song)).slice();
@@ -101,6 +102,7 @@ export async function instantiateTuvello(wasmBytes) {
         }
       });
     },
+    // Throws RangeError, as render does, for a song too long for an image.
     notes(text) {
       return collect(text, x.tuvello_web_notes);
     },

@@ -1,0 +1,104 @@
+// The npm package as its users get it: the API in Node.js, and the tarball
+// that `npm pack` makes, unpacked and imported on its own.
+import { describe, test } from "node:test";
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { fileURLToPath, pathToFileURL } from "node:url";
+import * as tuvello from "../src/index.js";
+
+const webDir = fileURLToPath(new URL("..", import.meta.url));
+const sample = (image, i) => image[44 + 2 * i] | ((image[45 + 2 * i] << 24) >> 16);
+
+describe("render", () => {
+  test("gives the known images", () => {
+    const c = tuvello.render("c");
+    assert.equal(c.length, 4454);
+    assert.equal(new TextDecoder().decode(c.subarray(0, 4)), "RIFF");
+    assert.equal(new TextDecoder().decode(c.subarray(8, 12)), "WAVE");
+    assert.equal(sample(c, 0), 1221);
+    assert.equal(tuvello.render("").length, 44);
+    assert.equal(tuvello.render("len:200;vol:80;c;e;g;p;c").length, 44 + 5 * 8820);
+  });
+
+  test("takes a string as UTF-8 and bytes as they are, up to the first NUL", () => {
+    const text = "len:50;c;\u00e9;e";
+    assert.deepEqual(tuvello.render(text), tuvello.render(new TextEncoder().encode(text)));
+    assert.deepEqual(tuvello.render("c;e\0;g"), tuvello.render("c;e"));
+    assert.throws(() => tuvello.render(42), TypeError);
+  });
+
+  test("refuses a song past 2147483647 bytes, and still works after", () => {
+    const tooLong = "len:500;" + "c;".repeat(97400);
+    assert.throws(() => tuvello.render(tooLong), RangeError);
+    assert.throws(() => tuvello.notes(tooLong), RangeError);
+    assert.equal(tuvello.render("c").length, 4454);
+  });
+
+});
+
+describe("notes and check", () => {
+  test("notes gives each block's command, place and sound", () => {
+    const notes = tuvello.notes("len:200;vol:80;c;pipe:1;e;dec:1;g;p");
+    assert.deepEqual(
+      notes.map((n) => [n.command, n.textOffset, n.textLength, n.imageOffset, n.bytes, n.time, n.pipe, n.decay]),
+      [
+        [3, 15, 1, 44, 8820, 0, false, false],
+        [5, 24, 1, 8864, 8820, 0.2, true, false],
+        [7, 32, 1, 17684, 8820, 0.4, true, true],
+        [8, 34, 1, 26504, 8820, 0.6, true, true],
+      ],
+    );
+    assert.equal(notes[0].pitchHz, 130.815); // c sounds an octave below its table frequency
+    assert.equal(notes[0].amplitude, 26214); // 80 % of 32767
+    assert.equal(notes[3].pitchHz, 0);
+    assert.equal(notes[3].amplitude, 0);
+  });
+
+  test("check gives each warning's bytes, kind and message", () => {
+    const warnings = tuvello.check("x:5;;vol:500;c:3;oct:1");
+    assert.deepEqual(
+      warnings.map((w) => [w.command, w.textOffset, w.textLength, w.kind]),
+      [[1, 0, 3, 2], [2, 4, 0, 1], [3, 5, 7, 3], [4, 13, 3, 5], [5, 17, 5, 6]],
+    );
+    assert.equal(warnings[0].message, "command 1 'x:5': unknown key 'x', so the command is skipped");
+    assert.deepEqual(tuvello.check("len:200;c;e"), []);
+  });
+});
+
+describe("the package", () => {
+  test("has the header's version and declares what it exports", () => {
+    const header = readFileSync(join(webDir, "../include/tuvello.h"), "utf8");
+    const part = (name) => header.match(new RegExp(`#define TUVELLO_VERSION_${name} (\\d+)`))[1];
+    assert.equal(tuvello.version, `${part("MAJOR")}.${part("MINOR")}.${part("PATCH")}`);
+    const declarations = readFileSync(join(webDir, "index.d.ts"), "utf8");
+    for (const name of Object.keys(tuvello).filter((n) => n !== "default")) {
+      assert.match(declarations, new RegExp(`export declare (const|function) ${name}\\b`), name);
+    }
+  });
+
+  test("npm pack makes a tarball that works on its own", async () => {
+    const work = mkdtempSync(join(tmpdir(), "tuvello-pack-"));
+    try {
+      const npm = process.env.NPM || "npm";
+      const [packed] = JSON.parse(
+        execFileSync(npm, ["pack", "--json", "--pack-destination", work], { cwd: webDir }).toString(),
+      );
+      assert.deepEqual(packed.files.map((f) => f.path).sort(), [
+        "dist/tuvello-wasm.js",
+        "dist/tuvello.wasm",
+        "index.d.ts",
+        "package.json",
+        "src/core.js",
+        "src/index.js",
+      ]);
+      execFileSync("tar", ["-xzf", join(work, packed.filename), "-C", work]);
+      const unpacked = await import(pathToFileURL(join(work, "package/src/index.js")).href);
+      assert.deepEqual(unpacked.render("c;e"), tuvello.render("c;e"));
+    } finally {
+      rmSync(work, { recursive: true, force: true });
+    }
+  });
+});

@@ -1,0 +1,217 @@
+// The playground in Debian's Chromium, driven by playwright-core: the page's
+// API against the native library, the editor's warnings, the player, the
+// download, the layout on a phone. Screenshots go to ARTIFACTS.
+//
+// Environment: TUVELLO (the tool), SONG_HOST and LIBRARY (the native test
+// host and library), CORPUS (texts, one a line), ARTIFACTS (a directory),
+// CHROMIUM (default /usr/bin/chromium).
+import { after, before, describe, test } from "node:test";
+import assert from "node:assert/strict";
+import { execFileSync } from "node:child_process";
+import { mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { tmpdir } from "node:os";
+import { join } from "node:path";
+import { pathToFileURL } from "node:url";
+import { chromium } from "playwright-core";
+
+const env = (name) => {
+  if (!process.env[name]) throw new Error(`set ${name} (see the comment at the top of this file)`);
+  return process.env[name];
+};
+const pageUrl = pathToFileURL(new URL("../dist/index.html", import.meta.url).pathname).href;
+const nativeImage = (text) => execFileSync(env("TUVELLO"), ["render", "-q", "-o", "-", text]);
+const demoText = () => execFileSync(env("TUVELLO"), ["demo", "--text"]).toString().trim();
+
+let profile, browser, artifacts;
+
+before(async () => {
+  artifacts = env("ARTIFACTS");
+  mkdirSync(artifacts, { recursive: true });
+  profile = mkdtempSync(join(tmpdir(), "tuvello-chromium-"));
+  browser = await chromium.launchPersistentContext(profile, {
+    executablePath: process.env.CHROMIUM || "/usr/bin/chromium",
+    headless: true,
+    acceptDownloads: true,
+    viewport: { width: 1100, height: 820 },
+    args: [
+      "--no-sandbox",
+      "--disable-gpu",
+      "--disable-background-networking",
+      "--disable-component-update",
+      "--no-first-run",
+      "--autoplay-policy=no-user-gesture-required",
+    ],
+  });
+});
+
+after(async () => {
+  await browser?.close();
+  if (profile) rmSync(profile, { recursive: true, force: true });
+});
+
+async function openPage() {
+  const page = await browser.newPage();
+  const errors = [];
+  page.on("pageerror", (e) => errors.push(e.message));
+  await page.goto(pageUrl);
+  await page.evaluate(() => window.tuvello.ready);
+  page.errors = errors;
+  return page;
+}
+
+// Types a new text the way a user does: select all, then key by key.
+async function typeText(page, text) {
+  await page.focus("#song");
+  await page.keyboard.press("Control+A");
+  await page.keyboard.press("Delete");
+  await page.keyboard.type(text);
+}
+
+describe("the playground page", () => {
+  test("opens on the demo song with its summary, picture and waveform", async () => {
+    const page = await openPage();
+    assert.equal(await page.inputValue("#song"), demoText());
+    const image = nativeImage(demoText());
+    const summary = await page.textContent("#summary");
+    assert.match(summary, new RegExp(`${((image.length - 44) / 44100).toFixed(2)} s`));
+    assert.match(summary, new RegExp(`${image.length.toLocaleString("en-US")} bytes`));
+    assert.equal(await page.locator("#roll rect.note").count(), 22); // the demo's tones
+    assert.ok((await page.locator("#roll rect.note.pipe").count()) > 0);
+    assert.ok((await page.locator("#roll g[mask] rect.note.decay").count()) > 0);
+    assert.equal(await page.textContent("#version"), await page.evaluate(() => window.tuvello.version));
+    await page.screenshot({ path: join(artifacts, "playground.png") });
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test("window.tuvello renders the native library's images, note map and warnings", async () => {
+    const page = await openPage();
+    const lines = readFileSync(env("CORPUS"), "latin1").split("\n");
+    if (lines.at(-1) === "") lines.pop(); // the final line break; empty lines within are texts
+    const native = execFileSync(env("SONG_HOST"), [env("LIBRARY"), "render", env("CORPUS")], {
+      maxBuffer: 1 << 30,
+    });
+    const rendered = await page.evaluate(async (texts) => {
+      const parts = texts.map((t) => window.tuvello.render(t));
+      let s = "";
+      for (const p of parts) for (let i = 0; i < p.length; i += 0x8000) s += String.fromCharCode(...p.subarray(i, i + 0x8000));
+      return btoa(s);
+    }, lines);
+    assert.ok(native.length > 1000000);
+    assert.ok(Buffer.from(rendered, "base64").equals(native), "page images differ from the native ones");
+
+    const text = "len:200;vol:80;c;e;g;p;c";
+    const notes = await page.evaluate((t) => window.tuvello.notes(t), text);
+    assert.deepEqual(
+      notes.map((n) => [n.command, n.textOffset, n.imageOffset, n.bytes, n.pitchHz > 0]),
+      [[3, 15, 44, 8820, true], [4, 17, 8864, 8820, true], [5, 19, 17684, 8820, true],
+       [6, 21, 26504, 8820, false], [7, 23, 35324, 8820, true]],
+    );
+    const warnings = await page.evaluate(() => window.tuvello.check("c;x:5;;vol:500"));
+    assert.deepEqual(
+      warnings.map((w) => [w.command, w.textOffset, w.textLength, w.kind]),
+      [[2, 2, 3, 2], [3, 6, 0, 1], [4, 7, 7, 3]],
+    );
+    assert.match(warnings[0].message, /unknown key 'x'/);
+    await page.close();
+  });
+
+  test("typing underlines each warning at its bytes and lists it; fixing it clears both", async () => {
+    const page = await openPage();
+    await typeText(page, "len:200;c;x:5;e;vol:500;g");
+    await page.waitForFunction(() => document.querySelectorAll("#warnings button").length === 2);
+    assert.deepEqual(await page.locator("#backdrop mark.warn").allTextContents(), ["x:5", "vol:500"]);
+    const items = await page.locator("#warnings button").allTextContents();
+    assert.match(items[0], /command 3 'x:5': unknown key/);
+    assert.match(items[1], /command 5 'vol:500': value 500 is outside/);
+    assert.match(await page.textContent("#warning-heading"), /\(2\)/);
+
+    // A warning in the list selects its command in the editor.
+    await page.locator("#warnings button").nth(1).click();
+    const selection = await page.evaluate(() => {
+      const s = document.getElementById("song");
+      return s.value.slice(s.selectionStart, s.selectionEnd);
+    });
+    assert.equal(selection, "vol:500");
+    await page.keyboard.type("vol:50");
+    await page.waitForFunction(() => document.querySelectorAll("#warnings button").length === 1);
+    assert.deepEqual(await page.locator("#backdrop mark.warn").allTextContents(), ["x:5"]);
+    await page.screenshot({ path: join(artifacts, "playground-warnings.png") });
+
+    // Bytes, not characters: a two-byte letter before a warning.
+    await typeText(page, "c;\u00e9;d");
+    await page.waitForFunction(() => /xC3/.test(document.getElementById("warnings").textContent));
+    assert.deepEqual(await page.locator("#backdrop mark.warn").allTextContents(), ["\u00e9"]);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test("Play moves the playhead and the highlighted command along the song; Stop ends it", async () => {
+    const page = await openPage();
+    await page.click("#demo"); // an earlier test left its text in the page's storage
+    await page.click("#play");
+    await page.waitForFunction(() => document.querySelector("#backdrop mark.playing"));
+    const sample = () =>
+      page.evaluate(() => ({
+        x: Number(document.querySelector("#roll .playhead").getAttribute("x1")),
+        playing: document.querySelector("#backdrop mark.playing")?.textContent,
+        offset: [...document.getElementById("backdrop").childNodes]
+          .map((n) => (n.nodeName === "MARK" && n.classList.contains("playing") ? "|" : n.textContent))
+          .join("")
+          .indexOf("|"),
+        active: document.querySelector("#roll rect.note.active")?.dataset.index,
+      }));
+    const first = await sample();
+    // The demo's notes last 120 to 480 ms: within two seconds the player is
+    // several commands further on.
+    await page.waitForFunction(
+      (x) => Number(document.querySelector("#roll .playhead").getAttribute("x1")) > x + 100,
+      first.x,
+      { timeout: 5000 },
+    );
+    const later = await sample();
+    assert.ok(later.x > first.x);
+    assert.notEqual(later.offset, first.offset);
+    assert.notEqual(later.active, first.active);
+    assert.equal(await page.isDisabled("#stop"), false);
+    await page.screenshot({ path: join(artifacts, "playground-playing.png") });
+
+    await page.click("#stop");
+    assert.equal(await page.locator("#backdrop mark.playing").count(), 0);
+    assert.equal(await page.getAttribute("#roll .playhead", "visibility"), "hidden");
+    assert.equal(await page.isDisabled("#play"), false);
+
+    // The keyboard alone: Ctrl+Enter in the editor plays, Escape stops.
+    await page.focus("#song");
+    await page.keyboard.press("Control+Enter");
+    await page.waitForFunction(() => !document.getElementById("stop").disabled);
+    await page.keyboard.press("Escape");
+    await page.waitForFunction(() => document.getElementById("stop").disabled);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test("Download WAV saves exactly the native image of the text", async () => {
+    const page = await openPage();
+    const text = "len:120;vol:60;dec:1;c;e;g;pipe:1;oct:1;c;p;x;h";
+    await typeText(page, text);
+    const [download] = await Promise.all([page.waitForEvent("download"), page.click("#download")]);
+    assert.equal(download.suggestedFilename(), "song.wav");
+    const saved = join(artifacts, "download.wav");
+    await download.saveAs(saved);
+    assert.ok(readFileSync(saved).equals(nativeImage(text)));
+    await page.close();
+  });
+
+  test("fits a phone-sized screen without sideways scrolling", async () => {
+    const page = await openPage();
+    await page.setViewportSize({ width: 390, height: 844 });
+    await page.waitForTimeout(200);
+    const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
+    assert.ok(overflow <= 0, `the page is ${overflow} px wider than the screen`);
+    const box = await page.locator("#roll svg").boundingBox();
+    assert.ok(box.width <= 390 && box.width > 300);
+    await page.screenshot({ path: join(artifacts, "playground-phone.png"), fullPage: true });
+    await page.close();
+  });
+});
