@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace tuvello::cli {
 namespace {
@@ -162,6 +163,23 @@ bool finish_stdout() {
     return false;
   }
   return true;
+}
+
+std::string Locator::operator()(std::size_t offset) {
+  if (offset < position_) {
+    position_ = 0;
+    line_ = 1;
+    line_start_ = 0;
+  }
+  while (position_ < offset) {
+    const void* nl = std::memchr(text_.data() + position_, '\n', offset - position_);
+    if (nl == nullptr) break;
+    position_ = static_cast<std::size_t>(static_cast<const char*>(nl) - text_.data()) + 1;
+    line_start_ = position_;
+    ++line_;
+  }
+  position_ = offset;
+  return source_ + ":" + std::to_string(line_) + ":" + std::to_string(offset - line_start_ + 1);
 }
 
 }  // namespace tuvello::cli

@@ -48,4 +48,19 @@ bool print_line(std::string_view line);
 // Flushes standard output. Returns false (errno set) if anything was lost.
 bool finish_stdout();
 
+// "FILE:LINE:COLUMN" of byte offsets in a text, for offsets mostly in
+// increasing order: each call walks on from the previous one.
+class Locator {
+ public:
+  Locator(std::string_view source, std::string_view text) : source_(source), text_(text) {}
+  std::string operator()(std::size_t offset);
+
+ private:
+  std::string source_;
+  std::string_view text_;
+  std::size_t position_ = 0;
+  std::size_t line_ = 1;
+  std::size_t line_start_ = 0;
+};
+
 }  // namespace tuvello::cli

@@ -20,6 +20,7 @@
 #include "check.hpp"
 #include "demo_song.hpp"
 #include "image/create_song.hpp"
+#include "import.hpp"
 #include "io.hpp"
 #include "output_file.hpp"
 #include "tuvello.h"
@@ -54,6 +55,7 @@ Commands:
   render   write the WAV image of a song text to a file or a pipe
 )" TUVELLO_PLAY_LINE
     R"(  check    report every command that has no effect or not the one it seems to
+  import   convert an RTTTL ringtone into song text
   demo     write the built-in demo song to demo.wav
   help     show this help, or with COMMAND that command's help
 
@@ -81,7 +83,7 @@ a terminal).
 )";
 
 constexpr const char* kRenderHelp =
-    R"(Usage: tuvello render [TEXT | -f FILE] [-o FILE] [-q] [--strict]
+    R"(Usage: tuvello render [TEXT | -f FILE] [-o FILE] [-q] [--strict] [--rtttl]
                       [--max-bytes N] [--max-input N]
 
 Renders a song text and writes its WAV image to FILE, or to standard output
@@ -97,6 +99,8 @@ to standard error.
                      replaced only once the whole image is written
   -q, --quiet        no summary line
   --strict           write nothing and fail if 'tuvello check' would warn
+  --rtttl            the input is an RTTTL ringtone: render what 'tuvello
+                     import' makes of it (its warnings go to standard error)
   --max-bytes N      fail instead of producing an image longer than N bytes
                      (44 to 2147483647, the default)
   --max-input N      refuse a song text longer than N bytes (a K, M or G
@@ -110,7 +114,7 @@ unreadable input.
 )";
 
 constexpr const char* kPlayHelp =
-    R"(Usage: tuvello play [TEXT | -f FILE] [-q] [--strict] [--max-input N]
+    R"(Usage: tuvello play [TEXT | -f FILE] [-q] [--strict] [--rtttl] [--max-input N]
 
 Plays a song text on the default sound device (ALSA's "default"), as it is
 rendered, and returns once the device has played all of it. Without TEXT or -f
@@ -123,6 +127,8 @@ error. SIGINT (Ctrl-C) stops the sound at once.
                    final line break is dropped
   -q, --quiet      no summary line
   --strict         play nothing and fail if 'tuvello check' would warn
+  --rtttl          the input is an RTTTL ringtone: play what 'tuvello import'
+                   makes of it (its warnings go to standard error)
   --max-input N    refuse a song text longer than N bytes (K, M or G suffix;
                    default 64M)
   -h, --help       show this help
@@ -164,6 +170,41 @@ Exit status: 0 nothing to report; 1 something reported, out of memory, or the
 report could not be written; 2 usage error or unreadable input.
 )";
 
+constexpr const char* kImportHelp =
+    R"(Usage: tuvello import [RTTTL | -f FILE] [-o FILE] [--strict] [--max-input N]
+
+Converts an RTTTL ringtone such as 'tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7' into
+song text, and prints it (one line) or writes it to FILE. What the song text
+cannot keep as written is reported on standard error, one line each:
+
+  FILE:LINE:COLUMN: warning: MESSAGE
+
+where FILE is the file name, <argument> or <stdin>, and LINE and COLUMN locate
+the byte concerned in the ringtone: octaves out of reach (3 to 6 play exactly;
+others move to 3 or 6), notes shorter than 20 ms (played as 20 ms) or longer
+than 500 ms (played as repeated notes), a tune whose length drifts by more than
+1 %, and malformed parts (missing sections, unknown settings or notes, bad
+numbers), which are skipped or read as RTTTL players read them. Settings left
+out are d=4, o=6, b=63. One ringtone per input.
+
+Without RTTTL or -f the ringtone is read from standard input, which must not
+be a terminal.
+
+  RTTTL              the ringtone, e.g. 'tune:d=8,o=5,b=150:c,e,g'
+  -f, --file FILE    read the ringtone from FILE (- for standard input)
+  -o, --output FILE  write the song text to FILE (- for standard output, the
+                     default); an existing FILE is replaced only once the
+                     whole text is written
+  --strict           write nothing and fail if there is any warning
+  --max-input N      refuse a ringtone longer than N bytes (K, M or G suffix;
+                     default 64M)
+  -h, --help         show this help
+  -V, --version      show the version
+
+Exit status: 0 converted (warnings or not); 1 a warning under --strict, or the
+output could not be written; 2 usage error or unreadable input.
+)";
+
 constexpr const char* kDemoHelp = R"(Usage: tuvello demo [-o FILE] [-q] [--text]
 
 Writes the built-in demo song, a short melody that uses every key of the song
@@ -181,7 +222,7 @@ error.
 Exit status: 0 written; 1 the output could not be written; 2 usage error.
 )";
 
-enum class Command { render, play, check, demo };
+enum class Command { render, play, check, import, demo };
 
 struct CommandInfo {
   const char* name;
@@ -194,14 +235,14 @@ constexpr CommandInfo kCommands[] = {
 #ifdef TUVELLO_HAVE_PLAY
     {"play", Command::play, kPlayHelp},
 #endif
-    {"check", Command::check, kCheckHelp},
+    {"check", Command::check, kCheckHelp},    {"import", Command::import, kImportHelp},
     {"demo", Command::demo, kDemoHelp},
 };
 
 #ifdef TUVELLO_HAVE_PLAY
-constexpr const char* kCommandList = "render, play, check, demo or help";
+constexpr const char* kCommandList = "render, play, check, import, demo or help";
 #else
-constexpr const char* kCommandList = "render, check, demo or help";
+constexpr const char* kCommandList = "render, check, import, demo or help";
 #endif
 
 const CommandInfo* find_command(std::string_view name) {
@@ -219,6 +260,7 @@ struct Options {
   bool quiet = false;
   bool print_text = false;
   bool strict = false;
+  bool rtttl = false;  // the input is an RTTTL ringtone
   std::int64_t max_bytes = tuvello::image::kMaxImageBytes;
   std::size_t max_input = kDefaultMaxInput;
 };
@@ -298,7 +340,7 @@ std::string shown_option(const std::string& seen, const std::string& long_name) 
   return escape_name(std::string("-") + static_cast<char>(optopt));
 }
 
-enum LongOnly { kStrict = 256, kMaxBytes, kMaxInput, kText };
+enum LongOnly { kStrict = 256, kMaxBytes, kMaxInput, kText, kRtttl };
 
 // Parses the arguments after the command name (argv[0] is the command name).
 // Returns an error message, or nullopt; sets *exit_now for --help and
@@ -307,8 +349,8 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
                                          std::optional<int>* exit_now) {
   const Command c = info.command;
   const bool takes_text = c != Command::demo;
-  const bool writes = c == Command::render || c == Command::demo;
-  const bool says = c != Command::check;  // prints a summary that -q silences
+  const bool writes = c == Command::render || c == Command::demo || c == Command::import;
+  const bool says = c != Command::check && c != Command::import;  // a summary -q silences
 
   std::vector<option> longs;
   std::string shorts = ":hV";  // ':' first: a missing value is reported as ':'
@@ -327,7 +369,10 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
   }
   if (writes) add("output", required_argument, 'o');
   if (says) add("quiet", no_argument, 'q');
-  if (c == Command::render || c == Command::play) add("strict", no_argument, kStrict);
+  if (c == Command::render || c == Command::play || c == Command::import) {
+    add("strict", no_argument, kStrict);
+  }
+  if (c == Command::render || c == Command::play) add("rtttl", no_argument, kRtttl);
   if (c == Command::render) add("max-bytes", required_argument, kMaxBytes);
   if (c == Command::demo) add("text", no_argument, kText);
   longs.push_back({nullptr, 0, nullptr, 0});
@@ -368,6 +413,9 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
       case kText:
         o.print_text = true;
         break;
+      case kRtttl:
+        o.rtttl = true;
+        break;
       case kMaxBytes: {
         const std::optional<std::int64_t> n = parse_max_bytes(optarg);
         if (!n) return "--max-bytes needs a whole number from 44 to 2147483647";
@@ -395,10 +443,18 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
       o.file = a;
       continue;
     }
-    if (o.text) return "more than one song text given (quote the text: 'c;e;g')";
+    if (o.text) {
+      return c == Command::import || o.rtttl
+                 ? "more than one ringtone given (quote it: 't:d=8,o=5,b=150:c,e,g')"
+                 : "more than one song text given (quote the text: 'c;e;g')";
+    }
     o.text = a;
   }
-  if (o.text && o.file) return "give the song text either as TEXT or with -f, not both";
+  if (o.text && o.file) {
+    return c == Command::import || o.rtttl
+               ? "give the ringtone either as RTTTL or with -f, not both"
+               : "give the song text either as TEXT or with -f, not both";
+  }
   return std::nullopt;
 }
 
@@ -458,36 +514,6 @@ std::optional<int> read_input(const Options& o, const char* command, Input& in) 
   in.text = in.buffer.view();
   return std::nullopt;
 }
-
-// "FILE:LINE:COLUMN" of byte offsets in a text, for offsets mostly in
-// increasing order: each call walks on from the previous one.
-class Locator {
- public:
-  Locator(std::string_view source, std::string_view text) : source_(source), text_(text) {}
-  std::string operator()(std::size_t offset) {
-    if (offset < position_) {
-      position_ = 0;
-      line_ = 1;
-      line_start_ = 0;
-    }
-    while (position_ < offset) {
-      const void* nl = std::memchr(text_.data() + position_, '\n', offset - position_);
-      if (nl == nullptr) break;
-      position_ = static_cast<std::size_t>(static_cast<const char*>(nl) - text_.data()) + 1;
-      line_start_ = position_;
-      ++line_;
-    }
-    position_ = offset;
-    return source_ + ":" + std::to_string(line_) + ":" + std::to_string(offset - line_start_ + 1);
-  }
-
- private:
-  std::string source_;
-  std::string_view text_;
-  std::size_t position_ = 0;
-  std::size_t line_ = 1;
-  std::size_t line_start_ = 0;
-};
 
 std::string plural(std::size_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
@@ -595,6 +621,28 @@ int run_check(const Input& in) {
   return summary.warnings == 0 ? kOk : kFailed;
 }
 
+int run_import(const Options& o, const ConvertedRingtone& song) {
+  if (o.strict && song.warnings > 0) {
+    std::fprintf(stderr, "tuvello import: %s; --strict: nothing written\n",
+                 plural(song.warnings, "warning").c_str());
+    return kFailed;
+  }
+  const std::string output = o.output.value_or("-");
+  if (output == "-") return print_line(song.text) && finish_stdout() ? kOk : write_failed("import");
+  const std::string line = song.text + "\n";
+  OutputFile file;
+  std::optional<std::string> error = file.open(output);
+  if (!error && !file.write(reinterpret_cast<const std::uint8_t*>(line.data()), line.size())) {
+    error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
+  }
+  if (!error) error = file.commit();
+  if (error) {
+    std::fprintf(stderr, "tuvello import: %s\n", error->c_str());
+    return kFailed;
+  }
+  return kOk;
+}
+
 #ifdef TUVELLO_HAVE_PLAY
 int run_play(const Options& o, const Input& in) {
   CheckSummary summary;
@@ -645,8 +693,26 @@ int run(int argc, char** argv) {
     }
     return write_song(o, "demo", kDemoSong, o.output.value_or("demo.wav"));
   }
+  const bool ringtone = o.rtttl || o.command == Command::import;
+  if (ringtone && !o.text && !o.file && ::isatty(STDIN_FILENO)) {
+    return usage_error(name,
+                       "no ringtone given (give it as an argument, with -f FILE, or on "
+                       "standard input)");
+  }
   Input in;
   if (const std::optional<int> failed = read_input(o, info->name, in)) return *failed;
+  ConvertedRingtone converted;
+  if (ringtone) {
+    converted = convert_ringtone(in.text, in.source);
+    if (o.command == Command::import) return run_import(o, converted);
+    if (o.strict && converted.warnings > 0) {
+      std::fprintf(stderr, "tuvello %s: %s in the ringtone; --strict: %s\n", info->name,
+                   plural(converted.warnings, "warning").c_str(),
+                   o.command == Command::play ? "nothing played" : "nothing written");
+      return kFailed;
+    }
+    in.text = converted.text;
+  }
   switch (o.command) {
     case Command::render:
       return write_song(o, "render", in.text, o.output.value_or("-"));
@@ -656,6 +722,7 @@ int run(int argc, char** argv) {
 #ifdef TUVELLO_HAVE_PLAY
       return run_play(o, in);
 #endif
+    case Command::import:
     case Command::demo:
       break;
   }

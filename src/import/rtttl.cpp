@@ -228,6 +228,8 @@ Sections find_sections(std::string_view s, Reporter& r) {
   const Span all{0, s.size()};
   const std::size_t first = s.find(':');
   if (first == std::string_view::npos) {
+    // Nothing at all is said once, as "no notes".
+    if (trimmed(s, all).empty()) return {Span{0, 0}, all};
     r.say(Problem::section, Span{0, 0}, 0,
           "no ':' in the ringtone, so no name or settings section: all of it is read as notes, "
           "with d=%d, o=%d, b=%d",

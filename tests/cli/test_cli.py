@@ -783,6 +783,14 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
         self.assertIn(b"1 warning (tuvello check shows it); --strict: nothing played", r.stderr)
         self.assertFalse(self.captured.exists())
 
+    def test_a_ringtone_plays_as_its_song_text(self):
+        r = self.play("-q", "--rtttl", "t:d=8,o=5,b=150:c,e,g9")
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stderr, b"<argument>:1:21: warning: octave 9 is out of reach (3 to 6 "
+                         b"play exactly): its notes play in octave 6 (said once per octave)\n")
+        data = run("render", "len:200;oct:3;c;e;oct:7;g").stdout[44:]
+        self.assertEqual(self.captured.read_bytes()[: len(data)], data)
+
     def test_a_missing_device_is_reported(self):
         self.use_device("type hw; card 99")
         r = self.play("c")
@@ -814,6 +822,79 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
             self.assertLess(played, 5 * 22050)
         finally:
             os.close(reader)
+
+
+
+class ImportConvertsRingtones(unittest.TestCase):
+    RINGTONE = "tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7"
+    SONG = "len:240;oct:7;c;e;len:480;g;p;c;c"
+
+    def test_the_song_text_is_printed_and_the_warnings_located(self):
+        r = run("import", self.RINGTONE)
+        self.assertEqual((r.returncode, r.stdout.decode()), (0, self.SONG + "\n"))
+        self.assertEqual(
+            r.stderr.decode().splitlines(),
+            ["<argument>:1:33: warning: octave 7 is out of reach (3 to 6 play exactly): its notes "
+             "play in octave 6 (said once per octave)",
+             "<argument>:1:33: warning: a note of 960 ms is longer than the longest song note "
+             "(500 ms): it plays as 2 repeated notes, each restarting its tone (said once per "
+             "tune)"])
+        r = run("import", "-", input=b"t:d=8,o=5,b=150:c,e,g\n", stdin=None)
+        self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"len:200;oct:3;c;e;g\n", b""))
+
+    def test_a_file_is_read_with_lines_and_columns_and_written_whole(self):
+        with tempfile.TemporaryDirectory() as d:
+            ringtone = pathlib.Path(d) / "tune.rtttl"
+            ringtone.write_bytes(b"tune:d=8,o=5,b=150:\r\n  c,e,\n  x,g\x00,c\n")
+            out = pathlib.Path(d) / "tune.txt"
+            r = run("import", "-f", str(ringtone), "-o", str(out))
+            self.assertEqual((r.returncode, r.stdout), (0, b""))
+            self.assertEqual(r.stderr.decode().splitlines(), [
+                "%s:3:3: warning: unknown note 'x' (a to g, or p for a pause): 'x' skipped"
+                % ringtone,
+                "%s:3:6: warning: a NUL byte ends the ringtone here; the rest is ignored"
+                % ringtone])
+            self.assertEqual(out.read_bytes(), b"len:200;oct:3;c;e;g\n")
+            # --strict: nothing written, the old file kept.
+            r = run("import", "--strict", "-f", str(ringtone), "-o", str(out))
+            self.assertEqual(r.returncode, 1)
+            self.assertIn(b"tuvello import: 2 warnings; --strict: nothing written", r.stderr)
+            self.assertEqual(out.read_bytes(), b"len:200;oct:3;c;e;g\n")
+            self.assertEqual(sorted(p.name for p in pathlib.Path(d).iterdir()),
+                             ["tune.rtttl", "tune.txt"])
+
+    def test_render_takes_a_ringtone_as_its_song_text(self):
+        r = run("render", "--rtttl", self.RINGTONE)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, run("render", self.SONG).stdout)
+        self.assertIn(b"<argument>:1:33: warning: octave 7 is out of reach", r.stderr)
+        self.assertIn(b"wrote <stdout>: 6 notes, 2.400 s", r.stderr)
+        r = run("render", "--rtttl", "--strict", self.RINGTONE)
+        self.assertEqual((r.returncode, r.stdout), (1, b""))
+        self.assertIn(b"2 warnings in the ringtone; --strict: nothing written", r.stderr)
+
+    def test_usage_errors(self):
+        for args, message in (
+            (("import", "a", "b"), "more than one ringtone given"),
+            (("import", "a", "-f", "x"), "either as RTTTL or with -f"),
+            (("import", "-q", "a"), "unknown option '-q'"),
+            (("check", "--rtttl", "a"), "unknown option '--rtttl'"),
+            (("import", "-f", "/nonexistent/t.rtttl"), "cannot read '/nonexistent/t.rtttl'"),
+        ):
+            with self.subTest(args=args):
+                r = run(*args)
+                self.assertEqual((r.returncode, r.stdout), (2, b""))
+                self.assertIn(message, r.stderr.decode())
+        # A terminal as input is no ringtone, never the demo song.
+        main, side = pty.openpty()
+        try:
+            for args in (("import",), ("render", "--rtttl", "-o", "/dev/null")):
+                r = subprocess.run([TUVELLO, *args], stdin=side, capture_output=True, timeout=60)
+                self.assertEqual((r.returncode, r.stdout), (2, b""), args)
+                self.assertIn(b"no ringtone given", r.stderr)
+        finally:
+            os.close(side)
+            os.close(main)
 
 
 if __name__ == "__main__":
