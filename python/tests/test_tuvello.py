@@ -200,6 +200,30 @@ class SaveTest(unittest.TestCase):
         self.assertEqual(os.path.getsize(self.path), 44 + 5 * 8820)
 
 
+class FromRtttlTest(unittest.TestCase):
+    RINGTONE = "tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7"
+
+    def test_a_ringtone_gives_its_song_text_and_located_warnings(self):
+        text, warnings = tuvello.from_rtttl(self.RINGTONE)
+        self.assertEqual(text, "len:240;oct:7;c;e;len:480;g;p;c;c")
+        self.assertEqual([(w.note, w.offset, w.length, w.kind) for w in warnings],
+                         [(5, 32, 3, 69), (5, 32, 3, 71)])
+        self.assertEqual(self.RINGTONE[32:35], "2c7")
+        self.assertTrue(warnings[0].message.startswith("octave 7 is out of reach"))
+        self.assertAlmostEqual(tuvello.duration(text), 2.4, places=3)
+
+    def test_bytes_str_and_none_are_read_like_song_texts(self):
+        self.assertEqual(tuvello.from_rtttl(self.RINGTONE.encode()),
+                         tuvello.from_rtttl(self.RINGTONE))
+        text, warnings = tuvello.from_rtttl(None)
+        self.assertEqual((text, [w.kind for w in warnings]), ("", [65]))
+        # Latin-1 offsets are character offsets.
+        _, warnings = tuvello.from_rtttl("t\u00e9:d=8,o=5,b=150:c,\u00e9")
+        self.assertEqual([(w.offset, w.length) for w in warnings], [(19, 1)])
+        with self.assertRaises(ValueError):
+            tuvello.from_rtttl("t:d=8:c\0d")
+
+
 class LibraryLookupTest(unittest.TestCase):
     def test_a_missing_library_raises_the_documented_error_naming_where_it_looked(self):
         missing = os.path.join(tempfile.gettempdir(), "no-such-dir", "libtuvello.so.1")

@@ -6,6 +6,7 @@ Needs nothing beyond the standard library: the library is loaded with ctypes.
     wav = tuvello.render("len:200;vol:80;c;e;g;p;c")   # a complete WAV file, as bytes
     tuvello.duration("len:200;vol:80;c;e;g;p;c")       # 1.0 (seconds)
     tuvello.save("len:200;vol:80;c;e;g;p;c", "song.wav")
+    text, warnings = tuvello.from_rtttl("tune:d=8,o=5,b=150:c,e,g")  # RTTTL ringtones
 
 Song texts: a ``str`` is encoded as Latin-1, the library's 8-bit character set,
 so a character outside Latin-1 raises UnicodeEncodeError; ``bytes`` are passed
@@ -26,11 +27,13 @@ OSError that lists each place tried and why it failed.
 """
 
 import ctypes
+import dataclasses
 import os
 import secrets
 import threading
 
-__all__ = ["LibraryNotFoundError", "duration", "library_path", "render", "save"]
+__all__ = ["LibraryNotFoundError", "RtttlWarning", "duration", "from_rtttl", "library_path",
+           "render", "save"]
 
 ENVIRONMENT_VARIABLE = "TUVELLO_LIBRARY"
 SONAME = "libtuvello.so.1"
@@ -58,6 +61,7 @@ class _Library:
 
     def __init__(self, cdll, path):
         self.path = path
+        self.cdll = cdll  # for functions bound on first use
         song = ctypes.c_void_p
         self.create_song = _bind(cdll.TUVELLO_CreateSong, [ctypes.c_char_p], song)
         self.get_song_size = _bind(cdll.TUVELLO_GetSongSize, [song], ctypes.c_int32)
@@ -186,3 +190,64 @@ def save(text, path):
         except FileNotFoundError:
             pass
         raise
+
+
+# ---- RTTTL ringtones -------------------------------------------------------
+
+
+class _CWarning(ctypes.Structure):
+    _fields_ = [
+        ("struct_size", ctypes.c_uint32),
+        ("command", ctypes.c_int32),
+        ("text_offset", ctypes.c_int64),
+        ("text_length", ctypes.c_int64),
+        ("kind", ctypes.c_int32),
+        ("message", ctypes.c_char_p),
+    ]
+
+
+_WarningVisitor = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_CWarning), ctypes.c_void_p)
+
+
+@dataclasses.dataclass(frozen=True)
+class RtttlWarning:
+    """Something of a ringtone that its song text cannot keep as written."""
+
+    note: int  # 1-based number of the note; 0 for the name, the settings, the whole tune
+    offset: int  # byte offset in the ringtone (a character offset for a str)
+    length: int  # bytes concerned; 0 marks a place, such as a missing section
+    kind: int  # the library's TUVELLO_WARN_RTTTL_* value
+    message: str  # one line of English
+
+
+def _convert_rtttl():
+    library = _library()
+    try:
+        function = library.cdll.TUVELLO_ConvertRtttl
+    except AttributeError:
+        raise OSError(f"the tuvello library {library.path} cannot import RTTTL (1.1 or later needed)")
+    argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int64, _WarningVisitor, ctypes.c_void_p]
+    return _bind(function, argtypes, ctypes.c_int64)
+
+
+def from_rtttl(ringtone):
+    """The song text that plays an RTTTL ringtone, and what it cannot keep.
+
+    ringtone is a str (encoded as Latin-1), bytes, or None (the empty
+    ringtone), such as "tune:d=8,o=5,b=150:c,e,g". Returns (song text as a
+    str, list of RtttlWarning in the order found).
+    """
+    data = _song_text(ringtone)
+    convert = _convert_rtttl()
+    warnings = []
+
+    def visit(warning, _context):
+        w = warning.contents
+        warnings.append(RtttlWarning(w.command, w.text_offset, w.text_length, w.kind,
+                                     w.message.decode("ascii", "replace")))
+        return 0
+
+    length = convert(data, None, 0, _WarningVisitor(visit), None)
+    text = ctypes.create_string_buffer(length + 1)
+    convert(data, text, length + 1, _WarningVisitor(), None)
+    return text.value.decode("ascii"), warnings
