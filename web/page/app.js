@@ -26,7 +26,7 @@ const escapeXml = (s) => s.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
 // The song's picture: piano roll (pitch over time, opacity by amplitude, pipe
 // notes hatched, decaying notes fading), amplitude envelope and time axis.
 function songPicture(notes, width) {
-  const left = 44, right = 8, top = 8, rollHeight = 200, gap = 14, envHeight = 48, axis = 22;
+  const left = 44, right = 8, top = 24, rollHeight = 200, gap = 14, envHeight = 48, axis = 22;
   const height = top + rollHeight + gap + envHeight + axis;
   const end = notes.length ? notes.at(-1).time + notes.at(-1).duration : 0;
   const seconds = Math.max(end, 0.001);
@@ -47,6 +47,14 @@ function songPicture(notes, width) {
       `<mask id="decay" maskContentUnits="objectBoundingBox"><rect width="1" height="1" fill="url(#fade)"/></mask>` +
       `<pattern id="hatch" width="6" height="6" patternUnits="userSpaceOnUse" patternTransform="rotate(45)"><line x1="0" y1="0" x2="0" y2="6" stroke="#fff" stroke-width="2" stroke-opacity="0.7"/></pattern></defs>`,
   );
+  // What the marks mean, above the roll's right end.
+  const legend = width - right - 150;
+  out.push(
+    `<g class="legend"><rect class="note pipe" x="${legend}" y="6" width="24" height="10" rx="2"/>` +
+      `<rect x="${legend}" y="6" width="24" height="10" fill="url(#hatch)"/><text class="label" x="${legend + 29}" y="15">pipe</text>` +
+      `<g mask="url(#decay)"><rect class="note" x="${legend + 70}" y="6" width="24" height="10" rx="2"/></g>` +
+      `<text class="label" x="${legend + 99}" y="15">decay</text></g>`,
+  );
   out.push(`<g class="axis">`);
   for (let s = Math.ceil(low); s <= high; ++s) {
     if (((s % 12) + 12) % 12 !== 0) continue;
@@ -57,7 +65,9 @@ function songPicture(notes, width) {
   const axisY = top + rollHeight + gap + envHeight;
   for (let t = 0; t <= seconds + 1e-9; t += step) {
     out.push(`<line class="grid" x1="${x(t)}" x2="${x(t)}" y1="${top}" y2="${axisY}"/>`);
-    out.push(`<text x="${x(t)}" y="${axisY + 15}" text-anchor="middle">${+t.toFixed(1)} s</text>`);
+    // The last label ends at the right edge rather than past it.
+    const anchor = x(t) > width - right - 16 ? "end" : "middle";
+    out.push(`<text x="${x(t)}" y="${axisY + 15}" text-anchor="${anchor}">${+t.toFixed(1)} s</text>`);
   }
   out.push(`<text x="${left - 6}" y="${top + rollHeight + gap + 12}" text-anchor="end">amp</text></g>`);
   // Each note's bar spans the frames that carry its tone.

@@ -109,7 +109,7 @@ export async function instantiateTuvello(wasmBytes) {
     check(text) {
       return collect(text, x.tuvello_web_check);
     },
-    version: x.TUVELLO_GetVersion ? readCString(x.TUVELLO_GetVersion()) : "1.0.0",
+    version: readCString(x.TUVELLO_GetVersion()),
   };
 }
 

@@ -69,10 +69,12 @@ describe("notes and check", () => {
 });
 
 describe("the package", () => {
-  test("has the header's version and declares what it exports", () => {
+  test("has the library's version and declares what it exports", () => {
     const header = readFileSync(join(webDir, "../include/tuvello.h"), "utf8");
     const part = (name) => header.match(new RegExp(`#define TUVELLO_VERSION_${name} (\\d+)`))[1];
     assert.equal(tuvello.version, `${part("MAJOR")}.${part("MINOR")}.${part("PATCH")}`);
+    const manifest = JSON.parse(readFileSync(join(webDir, "package.json"), "utf8"));
+    assert.equal(manifest.version, tuvello.version, "web/package.json's version is the library's");
     const declarations = readFileSync(join(webDir, "index.d.ts"), "utf8");
     for (const name of Object.keys(tuvello).filter((n) => n !== "default")) {
       assert.match(declarations, new RegExp(`export declare (const|function) ${name}\\b`), name);

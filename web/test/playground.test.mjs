@@ -75,9 +75,9 @@ describe("the playground page", () => {
     const summary = await page.textContent("#summary");
     assert.match(summary, new RegExp(`${((image.length - 44) / 44100).toFixed(2)} s`));
     assert.match(summary, new RegExp(`${image.length.toLocaleString("en-US")} bytes`));
-    assert.equal(await page.locator("#roll rect.note").count(), 22); // the demo's tones
-    assert.ok((await page.locator("#roll rect.note.pipe").count()) > 0);
-    assert.ok((await page.locator("#roll g[mask] rect.note.decay").count()) > 0);
+    assert.equal(await page.locator("#roll rect.note[data-index]").count(), 22); // the demo's tones
+    assert.ok((await page.locator("#roll rect.note.pipe[data-index]").count()) > 0);
+    assert.ok((await page.locator("#roll g[mask] rect.note.decay[data-index]").count()) > 0);
     assert.equal(await page.textContent("#version"), await page.evaluate(() => window.tuvello.version));
     await page.screenshot({ path: join(artifacts, "playground.png") });
     assert.deepEqual(page.errors, []);
