@@ -109,7 +109,8 @@ export async function instantiateTuvello(wasmBytes) {
     check(text) {
       return collect(text, x.tuvello_web_check);
     },
-    version: readCString(x.TUVELLO_GetVersion()),
+    // A library before 1.1 has no version call.
+    version: x.TUVELLO_GetVersion ? readCString(x.TUVELLO_GetVersion()) : null,
   };
 }
 
