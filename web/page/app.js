@@ -291,6 +291,9 @@ async function main() {
     line.setAttribute("x1", x);
     line.setAttribute("x2", x);
     line.setAttribute("visibility", t >= 0 ? "visible" : "hidden");
+    const head = document.getElementById("wave-head");
+    head.hidden = t < 0;
+    head.style.left = `${(100 * Math.min(Math.max(t, 0), view.picture.seconds)) / view.picture.seconds}%`;
     const note = t >= 0 ? noteAt(t) : null;
     if (note !== player?.note) {
       if (player) player.note = note;

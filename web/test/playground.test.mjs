@@ -174,11 +174,13 @@ describe("the playground page", () => {
     assert.notEqual(later.offset, first.offset);
     assert.notEqual(later.active, first.active);
     assert.equal(await page.isDisabled("#stop"), false);
+    assert.equal(await page.isVisible("#wave-head"), true);
     await page.screenshot({ path: join(artifacts, "playground-playing.png") });
 
     await page.click("#stop");
     assert.equal(await page.locator("#backdrop mark.playing").count(), 0);
     assert.equal(await page.getAttribute("#roll .playhead", "visibility"), "hidden");
+    assert.equal(await page.isVisible("#wave-head"), false);
     assert.equal(await page.isDisabled("#play"), false);
 
     // The keyboard alone: Ctrl+Enter in the editor plays, Escape stops.
