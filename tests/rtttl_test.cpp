@@ -200,6 +200,24 @@ INSTANTIATE_TEST_SUITE_P(
                   {{kShort, 1, 17, 1, "a 1/32 note lasts 8.3 ms at b=900"},
                    {kDrift, 0, 17, 3, "the tune plays 40 ms instead of 16.7 ms (+140.0 %)"}}}));
 
+TEST(Warnings, ComeOncePerCauseHoweverLongTheTune) {
+  // A million notes too short to play, in octave 7, between two whole notes.
+  std::string rtttl = "t:d=32,o=7,b=900:1c,";
+  std::string want = "len:267;oct:7;c;len:20";
+  for (int i = 0; i < 1000000; ++i) {
+    rtttl += "c,";
+    want += ";c";
+  }
+  rtttl += "1c";
+  want += ";len:267;c";
+  const Converted c = convert(rtttl);
+  EXPECT_TRUE(c.text == want);  // not printed: 2 MB
+  EXPECT_EQ(kinds(c), (std::vector<int>{kOctave, kShort, kDrift}));
+  // 2 x 266.67 + 1000000 x 8.33 ms written, 2 x 267 + 1000000 x 20 played.
+  EXPECT_EQ(c.warnings.back().message.substr(0, 61),
+            "the tune plays 20000534 ms instead of 8333866.7 ms (+140.0 %)");
+}
+
 // ---- The output buffer -----------------------------------------------------
 
 TEST(OutputBuffer, IsWrittenOnlyWhenTheTextAndItsNulFitAndNeverPastItsCapacity) {

@@ -57,11 +57,17 @@ int log2_of(std::int32_t power_of_two) {
   return n;
 }
 
-// num / den rounded to nearest, ties to even; num >= 0, den > 0.
-std::int64_t divide_rounded(std::int64_t num, std::int64_t den) {
-  const std::int64_t q = num / den;
-  const std::int64_t twice_r = 2 * (num % den);
-  return twice_r > den || (twice_r == den && (q & 1) != 0) ? q + 1 : q;
+// num * 10^digits / den rounded to nearest, ties to even; num >= 0, 0 < den
+// < INT64_MAX / 10. Long division, so num * 10^digits need not fit.
+std::int64_t scaled_ratio(std::int64_t num, std::int64_t den, int digits = 0) {
+  std::int64_t q = num / den;
+  std::int64_t r = num % den;
+  for (int d = 0; d < digits; ++d) {
+    r *= 10;
+    q = q * 10 + r / den;
+    r %= den;
+  }
+  return 2 * r > den || (2 * r == den && (q & 1) != 0) ? q + 1 : q;
 }
 
 struct Number {
@@ -85,12 +91,12 @@ Number read_number(std::string_view s, std::size_t& i, std::size_t end) {
 }
 
 // Ringtone bytes as they may appear in a message: printable ASCII, the rest
-// as \xHH, at most `max` bytes of the source.
+// as \xHH, at most kShown bytes of the source.
 class Quoted {
  public:
-  Quoted(std::string_view s, Span span, std::size_t max = 12) {
+  Quoted(std::string_view s, Span span) {
     std::size_t n = 0;
-    for (std::size_t i = span.begin; i < span.end && i - span.begin < max; ++i) {
+    for (std::size_t i = span.begin; i < span.end && i - span.begin < kShown; ++i) {
       const auto c = static_cast<unsigned char>(s[i]);
       if (c >= 0x20 && c < 0x7F && c != '\'' && c != '\\') {
         buf_[n++] = static_cast<char>(c);
@@ -98,7 +104,7 @@ class Quoted {
         n += static_cast<std::size_t>(std::snprintf(buf_ + n, 5, "\\x%02X", c));
       }
     }
-    if (span.size() > max) {
+    if (span.size() > kShown) {
       buf_[n++] = '.';
       buf_[n++] = '.';
       buf_[n++] = '.';
@@ -108,7 +114,8 @@ class Quoted {
   const char* c_str() const { return buf_; }
 
  private:
-  char buf_[12 * 4 + 4] = {};
+  static constexpr std::size_t kShown = 12;
+  char buf_[kShown * 4 + 4] = {};
 };
 
 // The song text, written while it fits and counted always.
@@ -428,9 +435,9 @@ class NotePlayer {
         octave = octave_written.value;
       }
     }
-    const std::int32_t ms = length(token, number, value, dots > 0);
+    const Length length = note_length(token, number, value, dots > 0);
     if (pause) {
-      emit(-1, 0, ms, token, number);
+      emit(-1, 0, length, token, number);
       return;
     }
     // B# is C of the next octave, C flat B of the one below.
@@ -441,7 +448,7 @@ class NotePlayer {
       semitone = 11;
       --octave;
     }
-    emit(semitone, reachable(octave, token, number), ms, token, number);
+    emit(semitone, reachable(octave, token, number), length, token, number);
   }
 
   int reachable(int octave, Span token, std::int32_t number) {
@@ -450,7 +457,7 @@ class NotePlayer {
                                              : octave;
     if (to == octave) return to;
     // Once per octave, at its first note: a tune often stays in one.
-    const int slot = octave < 0 ? 0 : octave > 10 ? 11 : octave + 1;
+    const int slot = octave < 0 ? 0 : octave > 30 ? 31 : octave + 1;
     if ((octaves_reported_ & (1u << slot)) == 0) {
       octaves_reported_ |= 1u << slot;
       r_.say(Problem::octave, token, number,
@@ -461,32 +468,37 @@ class NotePlayer {
     return to;
   }
 
-  // The note's length in whole milliseconds, and the exact one counted for
-  // the tune's drift. A whole note lasts 4 beats: 240000 / bpm ms.
-  std::int32_t length(Span token, std::int32_t number, std::int32_t value, bool dotted) {
+  struct Length {
+    std::int32_t ms;     // as played: whole milliseconds, at least 20
+    std::int64_t ticks;  // as written, in 1 / (64 bpm) ms
+  };
+
+  // A whole note lasts 4 beats: 240000 / bpm ms. In 1 / (64 bpm) ms every
+  // note value that divides 32 lasts a whole number of ticks, at most
+  // 240000 * 3 * 32.
+  Length note_length(Span token, std::int32_t number, std::int32_t value, bool dotted) {
     const std::int64_t num = std::int64_t{240000} * (dotted ? 3 : 2);
     const std::int64_t den = std::int64_t{2} * settings_.bpm * value;
-    // The exact length in 1 / (64 bpm) ms: a whole number for every note
-    // value that divides 32, at most 240000 * 3 * 32.
-    exact_ticks_ = num * (32 / value);
-    const std::int64_t ms = divide_rounded(num, den);
-    if (ms >= kShortestMs) return static_cast<std::int32_t>(ms);
+    const std::int64_t ticks = num * (32 / value);
+    const std::int64_t ms = scaled_ratio(num, den);
+    if (ms >= kShortestMs) return {static_cast<std::int32_t>(ms), ticks};
     const int slot = log2_of(value) * 2 + (dotted ? 1 : 0);
     if ((short_reported_ & (1u << slot)) == 0) {
       short_reported_ |= 1u << slot;
-      const std::int64_t tenths = divide_rounded(num * 10, den);
+      const std::int64_t tenths = scaled_ratio(num, den, 1);
       r_.say(Problem::too_short, token, number,
              "a %s1/%d note lasts %lld.%lld ms at b=%d, less than the shortest song note: played "
              "as %d ms (said once per note value)",
              dotted ? "dotted " : "", value, static_cast<long long>(tenths / 10),
              static_cast<long long>(tenths % 10), settings_.bpm, kShortestMs);
     }
-    return kShortestMs;
+    return {kShortestMs, ticks};
   }
 
   // One note, or repeated notes of equal length (within 1 ms) when it is
   // longer than a song note can be.
-  void emit(int semitone, int octave, std::int32_t ms, Span token, std::int32_t number) {
+  void emit(int semitone, int octave, Length length, Span token, std::int32_t number) {
+    const std::int32_t ms = length.ms;
     const std::int32_t parts = (ms + kLongestMs - 1) / kLongestMs;
     const std::int32_t base = ms / parts;
     const std::int32_t longer = ms % parts;
@@ -500,20 +512,21 @@ class NotePlayer {
     for (std::int32_t k = 0; k < parts; ++k) {
       song_.note(semitone, octave, k < longer ? base + 1 : base);
     }
-    // |ms * 64 bpm - exact| stays below 20 * 64 * 99999 per note, so the sum
-    // fits in 64 bits for any text that fits in memory.
-    played_minus_exact_ += std::int64_t{ms} * 64 * settings_.bpm - exact_ticks_;
-    exact_total_ += exact_ticks_;
+    // Per note, |played - written| < 20 * 64 * 99999 ticks and written <
+    // 240000 * 3 * 32 ticks: the sums fit in 64 bits (and below INT64_MAX /
+    // 10) for any ringtone shorter than 100 GB, two bytes a note at least.
+    played_minus_exact_ += std::int64_t{ms} * 64 * settings_.bpm - length.ticks;
+    exact_total_ += length.ticks;
   }
 
   void report_drift(Span section) {
     if (exact_total_ == 0) return;
     const std::int64_t off = played_minus_exact_ < 0 ? -played_minus_exact_ : played_minus_exact_;
-    if (off * 100 <= exact_total_) return;
+    if (off <= exact_total_ / 100) return;  // off * 100 <= total, for whole numbers
     const std::int64_t per_ms = std::int64_t{64} * settings_.bpm;
     const std::int64_t played = (exact_total_ + played_minus_exact_) / per_ms;
-    const std::int64_t written_tenths = divide_rounded(exact_total_ * 10, per_ms);
-    const std::int64_t permille = divide_rounded(off * 1000, exact_total_);
+    const std::int64_t written_tenths = scaled_ratio(exact_total_, per_ms, 1);
+    const std::int64_t permille = scaled_ratio(off, exact_total_, 3);
     r_.say(Problem::drift, section, 0,
            "the tune plays %lld ms instead of %lld.%lld ms (%s%lld.%lld %%): note lengths are "
            "whole milliseconds from %d to %d",
@@ -527,7 +540,6 @@ class NotePlayer {
   const Settings& settings_;
   SongWriter& song_;
   Reporter& r_;
-  std::int64_t exact_ticks_ = 0;
   std::int64_t exact_total_ = 0;
   std::int64_t played_minus_exact_ = 0;
   std::uint32_t octaves_reported_ = 0;
