@@ -13,12 +13,14 @@ const noteName = (hz) => {
   return NAMES[((s % 12) + 12) % 12] + (Math.floor(s / 12) - 1);
 };
 
-// A step for the time axis that gives at most about ten ticks.
-function timeStep(seconds) {
+// A step for the time axis that gives at most ten ticks, 48 pixels apart at
+// least.
+function timeStep(seconds, pixels) {
+  const ticks = Math.max(1, Math.min(10, Math.floor(pixels / 48)));
   for (const step of [0.1, 0.2, 0.5, 1, 2, 5, 10, 15, 30, 60, 120, 300, 600]) {
-    if (seconds / step <= 10) return step;
+    if (seconds / step <= ticks) return step;
   }
-  return 1200;
+  return Math.ceil(seconds / ticks / 600) * 600;
 }
 
 const escapeXml = (s) => s.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
@@ -61,7 +63,7 @@ function songPicture(notes, width) {
     out.push(`<line class="grid" x1="${left}" x2="${width - right}" y1="${y(s)}" y2="${y(s)}"/>`);
     out.push(`<text x="${left - 6}" y="${y(s) + 4}" text-anchor="end">C${Math.floor(s / 12) - 1}</text>`);
   }
-  const step = timeStep(seconds);
+  const step = timeStep(seconds, plotWidth);
   const axisY = top + rollHeight + gap + envHeight;
   for (let t = 0; t <= seconds + 1e-9; t += step) {
     out.push(`<line class="grid" x1="${x(t)}" x2="${x(t)}" y1="${top}" y2="${axisY}"/>`);
@@ -234,6 +236,7 @@ async function main() {
     const picture = songPicture(view.notes, width);
     rollBox.innerHTML = picture.svg;
     view.picture = picture;
+    if (player) player.note = undefined; // the next frame marks the playing note anew
     drawWave();
   }
 
