@@ -89,6 +89,7 @@ describe("the package", () => {
         execFileSync(npm, ["pack", "--json", "--pack-destination", work], { cwd: webDir }).toString(),
       );
       assert.deepEqual(packed.files.map((f) => f.path).sort(), [
+        "README.md",
         "dist/tuvello-wasm.js",
         "dist/tuvello.wasm",
         "index.d.ts",
