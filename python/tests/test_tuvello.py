@@ -12,6 +12,7 @@ import stat
 import subprocess
 import sys
 import tempfile
+import threading
 import unittest
 import wave
 from unittest import mock
@@ -166,17 +167,18 @@ class SaveTest(unittest.TestCase):
             self.assertEqual(file.read(), tuvello.render(DEMO))
         self.assertEqual(os.listdir(self.directory), ["song.wav"])
 
-    def test_save_replaces_an_existing_file_and_respects_the_umask(self):
-        with open(self.path, "wb") as file:
-            file.write(b"old contents that are longer than the new image" * 200)
+    def test_a_new_file_respects_the_umask_and_a_replaced_one_keeps_its_mode(self):
         old_umask = os.umask(0o027)
         try:
             tuvello.save("c", self.path)
+            self.assertEqual(stat.S_IMODE(os.stat(self.path).st_mode), 0o640)
+            os.chmod(self.path, 0o604)
+            tuvello.save("c;d", self.path)
         finally:
             os.umask(old_umask)
         with open(self.path, "rb") as file:
-            self.assertEqual(file.read(), tuvello.render("c"))
-        self.assertEqual(stat.S_IMODE(os.stat(self.path).st_mode), 0o640)
+            self.assertEqual(file.read(), tuvello.render("c;d"))
+        self.assertEqual(stat.S_IMODE(os.stat(self.path).st_mode), 0o604)
 
     def test_a_failed_write_leaves_the_old_file_and_no_temporary(self):
         with open(self.path, "wb") as file:
@@ -222,6 +224,171 @@ class FromRtttlTest(unittest.TestCase):
         self.assertEqual([(w.offset, w.length) for w in warnings], [(19, 1)])
         with self.assertRaises(ValueError):
             tuvello.from_rtttl("t:d=8:c\0d")
+
+
+def _run_python(code, **kwargs):
+    """Runs code in a fresh interpreter with the module and library of this run."""
+    return subprocess.run([sys.executable, "-c", code], capture_output=True, timeout=120, **kwargs)
+
+
+class SaveFollowsTheFileRulesTest(unittest.TestCase):
+    def setUp(self):
+        self.directory = tempfile.mkdtemp()
+        self.addCleanup(shutil.rmtree, self.directory)
+        self.path = os.path.join(self.directory, "song.wav")
+
+    def listing(self):
+        return sorted(os.listdir(self.directory))
+
+    def test_a_fifo_or_a_device_is_written_into_never_replaced(self):
+        fifo = os.path.join(self.directory, "pipe")
+        os.mkfifo(fifo)
+        received = []
+
+        def read_all():
+            with open(fifo, "rb") as file:
+                received.append(file.read())
+
+        reader = threading.Thread(target=read_all)
+        reader.start()
+        tuvello.save("c", fifo)
+        reader.join(60)
+        self.assertEqual(received, [tuvello.render("c")])
+        self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
+        if os.geteuid() == 0:
+            # A private twin of /dev/null.
+            null = os.path.join(self.directory, "null")
+            os.mknod(null, stat.S_IFCHR | 0o666, os.makedev(1, 3))
+            tuvello.save("c", null)
+            self.assertTrue(stat.S_ISCHR(os.lstat(null).st_mode))
+        self.assertEqual(self.listing(), ["null", "pipe"] if os.geteuid() == 0 else ["pipe"])
+
+    def test_bytes_and_path_like_paths_and_a_wrong_type_before_rendering(self):
+        import pathlib
+
+        counter = CallCounter(self)
+        tuvello.save("c", os.fsencode(self.path))
+        self.assertEqual(os.path.getsize(self.path), 4454)
+
+        class Named:
+            def __fspath__(inner):
+                return os.fsencode(self.path + "2")
+
+        tuvello.save("c;d", Named())
+        self.assertEqual(os.path.getsize(self.path + "2"), 44 + 2 * 4410)
+        tuvello.save("c", pathlib.PurePosixPath(self.path + "3"))
+        with self.assertRaises(TypeError):
+            tuvello.save("c", 42)
+        self.assertEqual(len(counter.created), 3)  # the wrong type rendered nothing
+
+    def test_names_up_to_name_max_work(self):
+        for length in (238, 248, 255):
+            name = os.path.join(self.directory, "n" * (length - 4) + ".wav")
+            with self.subTest(length=length):
+                tuvello.save("c", name)
+                tuvello.save("c", name)  # and replaced
+                self.assertEqual(os.path.getsize(name), 4454)
+            os.unlink(name)
+        self.assertEqual(self.listing(), [])
+
+    def test_links_are_followed_to_the_final_target_which_is_created(self):
+        os.symlink("l2", os.path.join(self.directory, "l1"))
+        os.symlink("final.wav", os.path.join(self.directory, "l2"))
+        tuvello.save("c", os.path.join(self.directory, "l1"))
+        self.assertEqual(os.path.getsize(os.path.join(self.directory, "final.wav")), 4454)
+        self.assertTrue(os.path.islink(os.path.join(self.directory, "l2")))
+        self.assertEqual(self.listing(), ["final.wav", "l1", "l2"])
+
+    def test_mode_and_owner_are_kept_without_set_id_bits(self):
+        with open(self.path, "wb") as file:
+            file.write(b"old")
+        if os.geteuid() == 0:
+            os.chown(self.path, 65534, 65534)
+        os.chmod(self.path, 0o6754)
+        tuvello.save("c", self.path)
+        info = os.stat(self.path)
+        self.assertEqual(stat.S_IMODE(info.st_mode), 0o754)
+        if os.geteuid() == 0:
+            self.assertEqual((info.st_uid, info.st_gid), (65534, 65534))
+
+    def test_sigterm_during_save_removes_the_temporary_file(self):
+        import signal
+        import time
+
+        # About 100 MB, so the write and its sync take a while.
+        code = "import tuvello, sys; tuvello.save('len:500;' + 'c;' * 4500, sys.argv[1])"
+        for number in (signal.SIGTERM, signal.SIGHUP):
+            with open(self.path, "wb") as file:
+                file.write(b"old")
+            with self.subTest(signal=number):
+                process = subprocess.Popen([sys.executable, "-c", code, self.path])
+                deadline = time.monotonic() + 60
+                while not any(n.startswith(".song.wav.") for n in os.listdir(self.directory)):
+                    self.assertIsNone(process.poll(), "finished before the temporary file was seen")
+                    self.assertLess(time.monotonic(), deadline)
+                    time.sleep(0.001)
+                process.send_signal(number)
+                self.assertEqual(process.wait(60), -number)
+                self.assertEqual(self.listing(), ["song.wav"])
+                with open(self.path, "rb") as file:
+                    self.assertEqual(file.read(), b"old")
+
+    def test_the_handlers_are_only_borrowed(self):
+        import signal
+
+        before = [signal.getsignal(n) for n in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)]
+        tuvello.save("c", self.path)
+        tuvello.render("c")
+        self.assertEqual([signal.getsignal(n) for n in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)], before)
+
+
+class InterruptsAndErrorsTest(unittest.TestCase):
+    def test_keyboard_interrupts_during_renders_leak_nothing(self):
+        # Another thread interrupts the main thread while it renders a 20 MB
+        # song; the interrupt must come after the image is held and freed.
+        code = """
+import os, random, signal, threading, time, tuvello
+def rss():
+    with open("/proc/self/statm") as f:
+        return int(f.read().split()[1]) * os.sysconf("SC_PAGE_SIZE")
+text = "len:500;" + "c;" * 900
+tuvello.render(text)
+start = rss()
+interrupted = 0
+for i in range(12):
+    try:
+        timer = threading.Timer(random.uniform(0.001, 0.02), os.kill, (os.getpid(), signal.SIGINT))
+        timer.start()
+        try:
+            tuvello.render(text)
+            time.sleep(5)  # cut short by the interrupt when it comes after the render
+        finally:
+            timer.join()
+    except KeyboardInterrupt:
+        interrupted += 1
+print(interrupted, (rss() - start) >> 20)
+"""
+        result = _run_python(code, text=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        interrupted, grown_mb = map(int, result.stdout.split())
+        self.assertEqual(interrupted, 12)
+        self.assertLess(grown_mb, 40)
+
+    def test_a_song_too_long_is_not_out_of_memory(self):
+        text = "len:500;" + "c;" * 97400  # past 2147483647 bytes; refused before rendering
+        library = tuvello._library()
+        if library.measure_song is not None:
+            with self.assertRaises(tuvello.SongTooLongError) as raised:
+                tuvello.render(text)
+            self.assertIsInstance(raised.exception, ValueError)
+            self.assertNotIsInstance(raised.exception, MemoryError)
+            with mock.patch.object(library, "create_song", return_value=None):
+                with self.assertRaisesRegex(MemoryError, "out of memory$"):
+                    tuvello.render("c")
+        else:
+            # Without the library's measure both causes are named.
+            with self.assertRaisesRegex(MemoryError, "out of memory, or its image would pass"):
+                tuvello.render(text)
 
 
 class LibraryLookupTest(unittest.TestCase):

@@ -24,16 +24,30 @@ Where the library is looked for, in this order:
 
 When none of them works, every function raises LibraryNotFoundError, an
 OSError that lists each place tried and why it failed.
+
+A song whose image would pass 2147483647 bytes raises SongTooLongError, a
+ValueError; running out of memory raises MemoryError.
+
+save() writes files by the same rules as the tuvello tool: a regular file is
+replaced atomically (temporary file beside it, fsync, rename, fsync of the
+directory), keeping its mode and, where permitted, its owner, never a set-ID
+bit; a device, FIFO or socket is written directly; links are followed to their
+final target; an interrupted save (KeyboardInterrupt, SIGTERM, SIGHUP) removes
+its temporary file.
 """
 
 import ctypes
 import dataclasses
+import errno
 import os
 import secrets
+import signal
+import socket
+import stat
 import threading
 
-__all__ = ["LibraryNotFoundError", "RtttlWarning", "duration", "from_rtttl", "library_path",
-           "render", "save"]
+__all__ = ["LibraryNotFoundError", "RtttlWarning", "SongTooLongError", "duration", "from_rtttl",
+           "library_path", "render", "save"]
 
 ENVIRONMENT_VARIABLE = "TUVELLO_LIBRARY"
 SONAME = "libtuvello.so.1"
@@ -56,6 +70,10 @@ class LibraryNotFoundError(OSError):
         )
 
 
+class SongTooLongError(ValueError):
+    """The song's image would pass 2147483647 bytes, the most a WAV file holds."""
+
+
 class _Library:
     """The loaded shared object and the functions this module calls."""
 
@@ -67,6 +85,9 @@ class _Library:
         self.get_song_size = _bind(cdll.TUVELLO_GetSongSize, [song], ctypes.c_int32)
         self.get_song_duration = _bind(cdll.TUVELLO_GetSongDuration, [song], ctypes.c_double)
         self.free_song = _bind(cdll.TUVELLO_FreeSong, [song], ctypes.c_int32)
+        # Tells "too long" from "out of memory" where the library has it.
+        measure = getattr(cdll, "TUVELLO_MeasureSong", None)
+        self.measure_song = measure and _bind(measure, [ctypes.c_char_p], ctypes.c_int64)
 
 
 def _bind(function, argtypes, restype):
@@ -135,17 +156,64 @@ def _song_text(text):
     return data
 
 
+class _SignalsDeferred:
+    """Holds back the Python handlers of signals (KeyboardInterrupt above
+    all) while a song image is only a number on its way from the library to
+    a variable: an exception there would lose it. release() runs the handlers
+    of what arrived meanwhile. Only the main thread runs signal handlers, so
+    elsewhere there is nothing to hold back."""
+
+    SIGNALS = tuple(getattr(signal, n) for n in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, n))
+
+    def __init__(self):
+        self.saved = {}
+        self.arrived = []
+        if threading.current_thread() is not threading.main_thread():
+            return
+        for number in self.SIGNALS:
+            handler = signal.getsignal(number)
+            if callable(handler):
+                self.saved[number] = handler
+                signal.signal(number, self._note)
+
+    def _note(self, number, frame):
+        self.arrived.append((number, frame))
+
+    def release(self):
+        saved, self.saved = self.saved, {}
+        for number, handler in saved.items():
+            signal.signal(number, handler)
+        arrived, self.arrived = self.arrived, []
+        for number, frame in arrived:
+            saved[number](number, frame)
+
+
+def _too_long_or_out_of_memory(library, data):
+    if library.measure_song is not None:
+        if library.measure_song(data) < 0:
+            return SongTooLongError("the song's WAV image would pass 2147483647 bytes")
+        return MemoryError("tuvello could not render the song: out of memory")
+    return MemoryError(
+        "tuvello could not render the song: out of memory, or its image would pass 2147483647 bytes"
+    )
+
+
 def _with_song(text, read):
     """Renders text, hands the image to read(library, image) and frees it, always once."""
     data = _song_text(text)
     library = _library()
-    song = library.create_song(data)
-    if not song:
-        raise MemoryError("tuvello could not render the song: out of memory")
+    song = None
+    deferred = _SignalsDeferred()
     try:
+        song = library.create_song(data)
+        deferred.release()  # a KeyboardInterrupt that came meanwhile is raised here
+        if not song:
+            raise _too_long_or_out_of_memory(library, data)
         return read(library, song)
     finally:
-        library.free_song(song)
+        deferred.release()
+        if song:
+            library.free_song(song)
 
 
 def render(text):
@@ -158,38 +226,157 @@ def duration(text):
     return _with_song(text, lambda lib, song: lib.get_song_duration(song))
 
 
-def save(text, path):
-    """Renders the song text and writes its WAV file to path.
+_MAX_LINKS = 40
 
-    The file appears complete or not at all: the image goes to a temporary file
-    in the same directory, which then replaces path in one step. On failure
-    path is left as it was and the temporary file is removed. What stood at
-    path is replaced by a new file: a symbolic link there becomes a plain file,
-    and the file gets the mode of any new file (the umask decides).
-    """
-    image = render(text)
-    path = os.fspath(path)
-    directory, name = os.path.split(os.path.abspath(path))
-    while True:
-        temporary = os.path.join(directory, f".{name}.{secrets.token_hex(6)}.tmp")
+
+def _final_target(path):
+    """path (bytes) followed through its symbolic links, and its lstat or None."""
+    for _ in range(_MAX_LINKS + 1):
         try:
-            # 0o666 so that the umask decides the mode, as for any new file.
-            fd = os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
-            break
+            info = os.lstat(path)
+        except FileNotFoundError:
+            return path, None  # a new file, or the missing end of a chain of links
+        if not stat.S_ISLNK(info.st_mode):
+            return path, info
+        link = os.readlink(path)
+        path = link if link.startswith(b"/") else os.path.join(os.path.dirname(path), link)
+    raise OSError(errno.ELOOP, os.strerror(errno.ELOOP), path)
+
+
+def _write_all(fd, data):
+    view = memoryview(data)
+    while view:
+        view = view[os.write(fd, view) :]
+
+
+def _write_directly(path, info, image):
+    """A device, FIFO or socket takes the bytes in place."""
+    if stat.S_ISSOCK(info.st_mode):
+        with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
+            connection.connect(path)
+            connection.sendall(image)
+        return
+    fd = os.open(path, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC)
+    try:
+        _write_all(fd, image)
+    finally:
+        os.close(fd)
+
+
+def _temporary_beside(target):
+    """Creates a temporary file beside target; its name fits NAME_MAX."""
+    directory, name = os.path.split(target)
+    directory = directory or b"."
+    try:
+        name_max = os.pathconf(directory, "PC_NAME_MAX")
+    except OSError:
+        name_max = 255
+    name = name[: name_max - 8]  # "." before, "." and six characters after
+    while True:
+        temporary = os.path.join(directory, b"." + name + b"." + secrets.token_hex(3).encode())
+        try:
+            # 0o666 so that the umask decides the mode of a new file.
+            return temporary, os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
         except FileExistsError:
             continue
+
+
+class _Terminated(BaseException):
+    """A SIGTERM or SIGHUP that arrived during save()."""
+
+
+def _terminate(number, frame):
+    raise _Terminated(number)
+
+
+def _signals_that_end_the_save():
+    """Handlers for SIGTERM and SIGHUP that raise, where they would have ended
+    the process, so that the temporary file is removed first. Returns what to
+    restore."""
+    if threading.current_thread() is not threading.main_thread():
+        return {}
+    saved = {}
+    for name in ("SIGTERM", "SIGHUP"):
+        number = getattr(signal, name, None)
+        if number is not None and signal.getsignal(number) == signal.SIG_DFL:
+            saved[number] = signal.signal(number, _terminate)
+    return saved
+
+
+def _replace_atomically(target, info, image):
+    temporary, fd = _temporary_beside(target)
     try:
-        with os.fdopen(fd, "wb") as file:
-            file.write(image)
-            file.flush()
-            os.fsync(file.fileno())
-        os.replace(temporary, path)
-    except BaseException:
+        if info is not None:
+            try:
+                os.fchown(fd, info.st_uid, info.st_gid)
+            except OSError:
+                try:
+                    os.fchown(fd, -1, info.st_gid)
+                except OSError:
+                    pass
+            # Never a set-user-ID or set-group-ID bit.
+            os.fchmod(fd, stat.S_IMODE(info.st_mode) & 0o777)
+        _write_all(fd, image)
+        os.fsync(fd)
+        os.close(fd)
+        fd = -1
+        os.replace(temporary, target)
+        temporary = None
+        directory = os.open(os.path.dirname(target) or b".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
         try:
-            os.unlink(temporary)
-        except FileNotFoundError:
-            pass
+            os.fsync(directory)
+        except OSError as error:
+            if error.errno != errno.EINVAL:  # some file systems cannot sync a directory
+                raise
+        finally:
+            os.close(directory)
+    finally:
+        if fd >= 0:
+            os.close(fd)
+        if temporary is not None:
+            try:
+                os.unlink(temporary)
+            except FileNotFoundError:
+                pass
+
+
+def save(text, path):
+    """Renders the song text and writes its WAV file to path (str, bytes or
+    os.PathLike).
+
+    A regular file (or a new one) appears complete or not at all: the image
+    goes to a temporary file beside it, which is synced and then renamed over
+    it; on failure path is left as it was and the temporary file is removed,
+    also when a KeyboardInterrupt, SIGTERM or SIGHUP cuts the save short (the
+    signal then ends the process as it would have). A replaced file keeps its
+    mode and, where permitted, its owner and group, never a set-ID bit; a new
+    file gets the mode the umask leaves of 0o666. Symbolic links are followed
+    to their final target, which is created if missing. A device, FIFO or
+    socket at path is written into, never replaced.
+    """
+    path = os.fsencode(os.fspath(path))
+    if not path:
+        raise FileNotFoundError(errno.ENOENT, "empty path", path)
+    image = render(text)
+    target, info = _final_target(path)
+    if info is not None and stat.S_ISDIR(info.st_mode):
+        raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
+    if info is not None and not stat.S_ISREG(info.st_mode):
+        _write_directly(target, info, image)
+        return
+    saved = _signals_that_end_the_save()
+    try:
+        _replace_atomically(target, info, image)
+    except _Terminated as terminated:
+        for number, handler in saved.items():
+            signal.signal(number, handler)
+        saved = {}
+        # The temporary file is gone: now let the signal do what it does.
+        os.kill(os.getpid(), terminated.args[0])
         raise
+    finally:
+        for number, handler in saved.items():
+            signal.signal(number, handler)
 
 
 # ---- RTTTL ringtones -------------------------------------------------------
