@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <exception>
 
 #include "image/song_image.hpp"
 #include "synth/note_block.hpp"
@@ -267,7 +268,7 @@ CheckSummary for_each_warning(std::string_view text, WarningVisitor visit) {
     d.reason = std::move(reason);
     stopped = !visit(d);
   };
-  const auto observe = [&](const Command& c, const NoteSettings& settings) {
+  const auto diagnose = [&](const Command& c, const NoteSettings& settings) {
     ++summary.commands;
     std::string reason;
     switch (c.fate) {
@@ -297,8 +298,20 @@ CheckSummary for_each_warning(std::string_view text, WarningVisitor visit) {
     }
     if (!reason.empty()) report(c, std::move(reason));
   };
+  // The interpreter is built without exceptions: none may pass through it.
+  // A failure (out of memory) stops the reports and is thrown again after.
+  std::exception_ptr failure;
+  const auto observe = [&](const Command& c, const NoteSettings& settings) {
+    if (failure) return;
+    try {
+      diagnose(c, settings);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  };
   const text::CommandObserver observer = observe;
   text::interpret(text, add_note, &observer);
+  if (failure) std::rethrow_exception(failure);
 
   if (cut && !stopped) {
     ++summary.warnings;

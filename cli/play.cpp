@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <new>
 #include <vector>
 
 #include "image/song_image.hpp"
@@ -106,7 +107,13 @@ int play_song(std::string_view text) {
     const synth::NoteBlock block =
         synth::plan_note_block(frequency, settings, image::kSampleRate, image::kByteRate);
     const auto size = static_cast<std::size_t>(block.bytes);
-    block_bytes.assign(size, 0);
+    // No exception may pass through the interpreter, which is built without them.
+    try {
+      block_bytes.assign(size, 0);
+    } catch (const std::bad_alloc&) {
+      err = -ENOMEM;
+      return false;
+    }
     synth::write_samples(block, block_bytes.data());
     err = write_frames(pcm, block_bytes.data(), size / 2);
     return err == 0;
