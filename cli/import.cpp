@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "io.hpp"
 #include "tuvello.h"
@@ -12,12 +13,20 @@ namespace {
 struct Printer {
   Locator locate;
   std::size_t printed = 0;
+  bool out_of_memory = false;
 };
 
-int print_warning(const TUVELLO_Warning* w, void* context) {
+// Called from inside the library, which is built without exceptions: none
+// may pass through it, so running out of memory stops the warnings instead.
+int print_warning(const TUVELLO_Warning* w, void* context) noexcept {
   auto* p = static_cast<Printer*>(context);
-  const std::string where = p->locate(static_cast<std::size_t>(w->text_offset));
-  std::fprintf(stderr, "%s: warning: %s\n", where.c_str(), w->message);
+  try {
+    const std::string where = p->locate(static_cast<std::size_t>(w->text_offset));
+    std::fprintf(stderr, "%s: warning: %s\n", where.c_str(), w->message);
+  } catch (const std::bad_alloc&) {
+    p->out_of_memory = true;
+    return 1;
+  }
   ++p->printed;
   return 0;
 }
@@ -29,6 +38,7 @@ ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view s
   Printer printer{Locator(source, ringtone)};
   const std::int64_t length =
       TUVELLO_ConvertRtttl(rtttl.c_str(), nullptr, 0, print_warning, &printer);
+  if (printer.out_of_memory) throw std::bad_alloc();
   if (const void* nul = std::memchr(ringtone.data(), '\0', ringtone.size())) {
     const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - ringtone.data());
     std::fprintf(stderr, "%s: warning: a NUL byte ends the ringtone here; the rest is ignored\n",

@@ -15,7 +15,8 @@ struct ConvertedRingtone {
 
 // The song text of `ringtone`, each warning printed to standard error as
 // "SOURCE:LINE:COLUMN: warning: MESSAGE". The converter reads the ringtone up
-// to its first NUL byte, which is reported too.
+// to its first NUL byte, which is reported too. Throws std::bad_alloc when
+// memory runs out.
 ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source);
 
 }  // namespace tuvello::cli

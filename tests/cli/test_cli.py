@@ -873,6 +873,23 @@ class ImportConvertsRingtones(unittest.TestCase):
         self.assertEqual((r.returncode, r.stdout), (1, b""))
         self.assertIn(b"2 warnings in the ringtone; --strict: nothing written", r.stderr)
 
+    def test_running_out_of_memory_is_reported_never_an_abort(self):
+        # Whole notes at b=25 play as 20 notes each: 4 MB of song text.
+        ringtone = b"t:d=1,o=5,b=25:x," + b"c," * 100_000 + b"c"
+        statuses = set()
+        for megabytes in range(8, 48, 6):
+            def limit(megabytes=megabytes):
+                resource.setrlimit(resource.RLIMIT_AS, (megabytes << 20, megabytes << 20))
+
+            r = subprocess.run([TUVELLO, "import", "-", "-o", os.devnull], input=ringtone,
+                               capture_output=True, preexec_fn=limit, timeout=60)
+            with self.subTest(megabytes=megabytes):
+                self.assertIn(r.returncode, (0, 1), r.stderr[-300:])
+                statuses.add(r.returncode)
+                if r.returncode == 1:
+                    self.assertRegex(r.stderr[-200:], rb"out of memory\n$")
+        self.assertEqual(statuses, {0, 1})
+
     def test_usage_errors(self):
         for args, message in (
             (("import", "a", "b"), "more than one ringtone given"),
