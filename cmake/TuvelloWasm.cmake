@@ -41,8 +41,10 @@ set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_D
 # text handed in.
 function(tuvello_add_wasm_module output)
   file(STRINGS "${PROJECT_SOURCE_DIR}/src/image/tuvello.map" map_lines REGEX "TUVELLO_[A-Za-z]+;")
-  set(exports malloc free)
+  set(exports malloc free tuvello_web_rtttl)
   set(bridge "${PROJECT_SOURCE_DIR}/web/wasm/bridge.cpp")
+  # The RTTTL converter's bridge, for its warnings.
+  set(rtttl_bridge "${PROJECT_SOURCE_DIR}/web/wasm/rtttl_bridge.cpp")
   if(TUVELLO_NOTE_MAP_EXPORTED)
     list(APPEND exports tuvello_web_notes tuvello_web_check)
   else()
@@ -62,8 +64,8 @@ function(tuvello_add_wasm_module output)
             -mexec-model=reactor -std=c++20 -O2 -DNDEBUG
             -fno-exceptions -fno-rtti -fvisibility=hidden -Wall -Wextra -Werror
             -I${PROJECT_SOURCE_DIR}/include -I${PROJECT_SOURCE_DIR}/src
-            ${TUVELLO_SOURCES} ${bridge} ${exports} -Wl,--strip-debug -o "${output}"
-    DEPENDS ${TUVELLO_SOURCES} ${headers} ${bridge} "${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
+            ${TUVELLO_SOURCES} ${bridge} ${rtttl_bridge} ${exports} -Wl,--strip-debug -o "${output}"
+    DEPENDS ${TUVELLO_SOURCES} ${headers} ${bridge} ${rtttl_bridge} "${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
     COMMENT "Building the WebAssembly module ${output}"
     COMMAND_EXPAND_LISTS VERBATIM)
 endfunction()

@@ -59,6 +59,13 @@ export declare function notes(text: SongText): Note[];
 /** The warnings in text order, at most one per command. */
 export declare function check(text: SongText): Warning[];
 
+/** The song text that plays an RTTTL ringtone ("tune:d=8,o=5,b=150:c,e,g"), and the
+ *  warnings about what it cannot keep as written: command is the note's 1-based number
+ *  (0 for the name, the settings and the tune as a whole), offsets are byte offsets
+ *  into the ringtone, kind 65 to 72 (section, setting, number, note, octave, too short,
+ *  split, drift). */
+export declare function fromRtttl(ringtone: SongText): { text: string; warnings: Warning[] };
+
 /** The library's version, e.g. "1.1.0". */
 export declare const version: string;
 
@@ -66,6 +73,7 @@ declare const tuvello: {
   render: typeof render;
   notes: typeof notes;
   check: typeof check;
+  fromRtttl: typeof fromRtttl;
   version: string;
 };
 export default tuvello;

@@ -109,6 +109,30 @@ export async function instantiateTuvello(wasmBytes) {
     check(text) {
       return collect(text, x.tuvello_web_check);
     },
+    // The song text of an RTTTL ringtone, and the warnings about what it
+    // cannot keep as written (command: the note's number, 0 outside the
+    // notes; offsets into the ringtone's bytes).
+    fromRtttl(ringtone) {
+      return withText(ringtone, (address) => {
+        sink = [];
+        let length;
+        let warnings;
+        try {
+          length = x.tuvello_web_rtttl(address, 0, 0, 1);
+          warnings = sink;
+        } finally {
+          sink = null;
+        }
+        const text = x.malloc(length + 1);
+        if (text === 0) throw new RangeError("tuvello: out of memory for the song text");
+        try {
+          x.tuvello_web_rtttl(address, text, length + 1, 0);
+          return { text: decoder.decode(new Uint8Array(x.memory.buffer, text, length)), warnings };
+        } finally {
+          x.free(text);
+        }
+      });
+    },
     // A library before 1.1 has no version call.
     version: x.TUVELLO_GetVersion ? readCString(x.TUVELLO_GetVersion()) : null,
   };
