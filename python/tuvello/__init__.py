@@ -34,7 +34,12 @@ directory), keeping its mode and, where permitted, its owner, never a set-ID
 bit; a device, FIFO or socket is written directly; links are followed to their
 final target; an interrupted save (KeyboardInterrupt, SIGTERM, SIGHUP) removes
 its temporary file.
+
+__version__ is the version of the library this module was built with, as its
+header gives it.
 """
+
+from __future__ import annotations
 
 import ctypes
 import dataclasses
@@ -45,9 +50,35 @@ import signal
 import socket
 import stat
 import threading
+from typing import Iterable, List, Tuple, Union
 
-__all__ = ["LibraryNotFoundError", "RtttlWarning", "SongTooLongError", "duration", "from_rtttl",
-           "library_path", "render", "save"]
+__all__ = ["LibraryNotFoundError", "RtttlWarning", "SongText", "SongTooLongError", "__version__",
+           "duration", "from_rtttl", "library_path", "render", "save"]
+
+#: What the functions take as a song text (or ringtone): see above.
+SongText = Union[str, bytes, bytearray, memoryview, None]
+
+
+def _header_version() -> str:
+    """The version in a source checkout, from the header beside this package."""
+    import re
+
+    header = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "include", "tuvello.h")
+    try:
+        with open(header, encoding="utf-8") as file:
+            text = file.read()
+    except OSError:
+        return "0+unknown"
+    parts = [re.search(rf"^#define TUVELLO_VERSION_{part} +(\d+)", text, re.MULTILINE)
+             for part in ("MAJOR", "MINOR", "PATCH")]
+    return ".".join(match.group(1) for match in parts if match) if all(parts) else "0+unknown"
+
+
+try:
+    # Written when the package is built or installed, from the library's header.
+    from ._version import __version__
+except ImportError:
+    __version__ = _header_version()
 
 ENVIRONMENT_VARIABLE = "TUVELLO_LIBRARY"
 SONAME = "libtuvello.so.1"
@@ -61,8 +92,8 @@ class LibraryNotFoundError(OSError):
     ``attempts`` holds one (place, reason) pair for every place that was tried.
     """
 
-    def __init__(self, attempts):
-        self.attempts = tuple(attempts)
+    def __init__(self, attempts: Iterable[Tuple[str, str]]) -> None:
+        self.attempts: Tuple[Tuple[str, str], ...] = tuple(attempts)
         tried = "; ".join(f"{place}: {reason}" for place, reason in self.attempts)
         super().__init__(
             f"cannot load the tuvello library ({SONAME}). Tried {tried}. Set "
@@ -137,7 +168,7 @@ def _library():
         return _loaded
 
 
-def library_path():
+def library_path() -> str:
     """The path or name the tuvello library was loaded from (loading it if needed)."""
     return _library().path
 
@@ -216,12 +247,12 @@ def _with_song(text, read):
             library.free_song(song)
 
 
-def render(text):
+def render(text: SongText) -> bytes:
     """The song text's WAV file (16-bit PCM, mono, 22050 frames per second) as bytes."""
     return _with_song(text, lambda lib, song: ctypes.string_at(song, lib.get_song_size(song)))
 
 
-def duration(text):
+def duration(text: SongText) -> float:
     """The song text's playing time in seconds."""
     return _with_song(text, lambda lib, song: lib.get_song_duration(song))
 
@@ -340,7 +371,7 @@ def _replace_atomically(target, info, image):
                 pass
 
 
-def save(text, path):
+def save(text: SongText, path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]) -> None:
     """Renders the song text and writes its WAV file to path (str, bytes or
     os.PathLike).
 
@@ -417,7 +448,7 @@ def _convert_rtttl():
     return _bind(function, argtypes, ctypes.c_int64)
 
 
-def from_rtttl(ringtone):
+def from_rtttl(ringtone: SongText) -> Tuple[str, List[RtttlWarning]]:
     """The song text that plays an RTTTL ringtone, and what it cannot keep.
 
     ringtone is a str (encoded as Latin-1), bytes, or None (the empty

@@ -47,16 +47,24 @@ check_installed_tree() {
   libdir=$2
   has_tool=$3
   {
-    [ "$has_tool" = 1 ] && echo "bin/tuvello"
+    if [ "$has_tool" = 1 ]; then
+      echo "bin/tuvello"
+      echo "share/bash-completion/completions/tuvello"
+      [ "${has_man:-1}" = 1 ] && echo "share/man/man1/tuvello.1.gz"
+    fi
     echo "include/tuvello.h"
     echo "$libdir/cmake/tuvello/tuvelloConfig.cmake"
     echo "$libdir/cmake/tuvello/tuvelloConfigVersion.cmake"
     echo "$libdir/cmake/tuvello/tuvelloTargets-CONFIG.cmake"
     echo "$libdir/cmake/tuvello/tuvelloTargets.cmake"
+    echo "$libdir/libtuvello.a"
     echo "$libdir/libtuvello.so"
     echo "$libdir/libtuvello.so.1"
     echo "$libdir/libtuvello.so.$version"
     echo "$libdir/pkgconfig/tuvello.pc"
+    echo "lib/python3/dist-packages/tuvello/__init__.py"
+    echo "lib/python3/dist-packages/tuvello/_version.py"
+    echo "lib/python3/dist-packages/tuvello/py.typed"
   } | sort > "$prefix.expected"
   (cd "$prefix" && find . -type f -o -type l) | sed 's|^\./||' |
     sed 's|tuvelloTargets-[a-z]*\.cmake$|tuvelloTargets-CONFIG.cmake|' | sort > "$prefix.found"
@@ -74,6 +82,8 @@ check_installed_tree() {
   [ "$soname" = libtuvello.so.1 ] || fail "soname is '$soname', expected libtuvello.so.1"
   sh "$source/tests/check_abi.sh" "$lib/libtuvello.so.1"
   grep -qx "Version: $version" "$lib/pkgconfig/tuvello.pc" || fail "tuvello.pc does not say Version: $version"
+  [ "$(PYTHONPATH="$prefix/lib/python3/dist-packages" python3 -c 'import tuvello; print(tuvello.__version__)')" = "$version" ] ||
+    fail "the installed Python module's __version__ is not $version"
 
   if [ "$has_tool" = 1 ]; then
     [ -x "$prefix/bin/tuvello" ] || fail "bin/tuvello is not executable"

@@ -1,6 +1,6 @@
 #!/bin/sh
 # The README's Python commands, against the build tree and the scratch install.
-# usage: python_readme.sh SOURCE BUILD WORK PREFIX LIBDIR
+# usage: python_readme.sh SOURCE BUILD WORK PREFIX LIBDIR VERSION
 source=$1
 . "$source/tests/packaging/common.sh"
 prefix=$4
@@ -14,4 +14,17 @@ readme_step "PYTHONPATH=python TUVELLO_LIBRARY=build/libtuvello.so.1 python3 -c 
 seconds=$(readme_step "LD_LIBRARY_PATH=\"\$prefix/lib\" PYTHONPATH=python python3 -c 'import tuvello; print(tuvello.duration(\"len:200;vol:80;c;e;g;p;c\"))'")
 echo "$seconds"
 [ "$(echo "$seconds" | tail -n 1)" = 1.0 ] || fail "duration printed '$seconds', expected 1.0"
+# pip into a virtual environment, offline, with Debian's python3 (setuptools
+# and wheel come from its packages); the installed module reports the
+# library's version and ships its type information.
+[ -x /usr/bin/python3 ] && python3() { /usr/bin/python3 "$@"; }
+readme_step 'python3 -m venv --system-site-packages venv && venv/bin/pip install --no-build-isolation --no-index ./python'
+installed=$(cd / && "$OLDPWD/venv/bin/python" -c 'import os, tuvello; print(os.path.dirname(tuvello.__file__))')
+case $installed in
+"$PWD/venv/"*) ;;
+*) fail "the virtual environment imports tuvello from $installed" ;;
+esac
+[ -f "$installed/py.typed" ] || fail "no py.typed in the installed module"
+[ "$(cd / && TUVELLO_LIBRARY="$OLDPWD/build/libtuvello.so.1" "$OLDPWD/venv/bin/python" -c 'import tuvello; print(tuvello.__version__, tuvello.duration("c;e;g"))')" = "$6 0.3" ] ||
+  fail "the pip-installed module does not say version $6 or does not render"
 echo "the README's Python commands work"

@@ -1,0 +1,59 @@
+#!/bin/bash
+# The man page and the bash completion know every command and option that the
+# tool's --help lists, and the man page renders without warnings.
+# usage: check_docs.sh TOOL MAN_SOURCE MAN_PAGE COMPLETION
+set -euo pipefail
+tool=$1 man_source=$2 man_page=$3 completion=$4
+status=0
+fail() {
+  echo "$*"
+  status=1
+}
+
+commands=$("$tool" --help | sed -n '/^Commands:/,/^$/s/^  \([a-z][-a-z0-9]*\) .*/\1/p')
+[ -n "$commands" ] || fail "no commands found in '$tool --help'"
+
+# Options as the help lists them: "  -f, --file FILE" or "  --strict".
+options_of() {
+  "$tool" ${1:+"$1"} --help | grep -E '^  -' | grep -oE '(^|[ ,])--?[a-zA-Z0-9][-a-zA-Z0-9]*' | tr -d ' ,'
+}
+
+. "$completion"
+complete_words() {
+  COMP_WORDS=("$tool" "$@")
+  COMP_CWORD=$#
+  COMPREPLY=()
+  _tuvello
+  printf '%s\n' "${COMPREPLY[@]}"
+}
+completed_commands=$(complete_words "")
+
+for command in $commands; do
+  grep -qF -- "*$command*" "$man_source" || fail "man page: no command '$command'"
+  printf '%s\n' "$completed_commands" | grep -qx -- "$command" || fail "completion: no command '$command'"
+  # 'help' takes a command name, not options of its own.
+  [ "$command" = help ] && continue
+  completed=$(complete_words "$command" -)
+  for option in $(options_of "$command"); do
+    grep -qF -- "*$option*" "$man_source" || fail "man page: no option '$option' (of '$command')"
+    printf '%s\n' "$completed" | grep -qx -- "$option" || fail "completion: no option '$option' after '$command'"
+  done
+done
+for option in $(options_of ""); do
+  grep -qF -- "*$option*" "$man_source" || fail "man page: no option '$option'"
+done
+grep -qF -- '# EXIT STATUS' "$man_source" || fail "man page: no EXIT STATUS section"
+
+# File names after -f and -o.
+dir=$(mktemp -d)
+trap 'rm -rf "$dir"' EXIT
+touch "$dir/tune.txt"
+[ "$(complete_words render -f "$dir/tu")" = "$dir/tune.txt" ] || fail "completion: no file name after -f"
+[ "$(complete_words demo --output "$dir/tu")" = "$dir/tune.txt" ] || fail "completion: no file name after --output"
+
+warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$man_page" 2>&1 >/dev/null)
+[ -z "$warnings" ] || fail "man page: warnings when rendered: $warnings"
+LC_ALL=C.UTF-8 MANWIDTH=80 man -l "$man_page" 2>/dev/null | grep -q 'EXIT STATUS' || fail "man page does not render"
+
+[ $status -eq 0 ] && echo "the man page and the completion cover: $(echo $commands)"
+exit $status
