@@ -296,9 +296,10 @@ TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisi
  *        tune's length last); text_offset and text_length locate the bytes
  *        concerned in the ringtone (length 0 marks a place, e.g. where a
  *        section is missing), command is the 1-based number of the note in the
- *        notes section (0 for the name, settings and the tune as a whole), kind
- *        is a TUVELLO_WARN_RTTTL_* value. A nonzero return stops the warnings;
- *        the conversion goes on. NULL: no warnings.
+ *        notes section (0 for the name, settings and the tune as a whole;
+ *        INT32_MAX past it), kind is a TUVELLO_WARN_RTTTL_* value. A nonzero
+ *        return stops the warnings; the conversion goes on. NULL: no
+ *        warnings.
  *
  * Returns the song text's length without its NUL (so call with capacity 0,
  * then with length + 1), or -1 when capacity < 0 or text is NULL with

@@ -2,6 +2,7 @@
 
 #include <cassert>
 #include <cstdarg>
+#include <cstdint>
 #include <cstdio>
 
 #include "text/note_settings.hpp"
@@ -357,7 +358,7 @@ class NotePlayer {
     while (true) {
       std::size_t end = begin;
       while (end < section.end && s_[end] != ',') ++end;
-      ++number;
+      if (number < INT32_MAX) ++number;  // saturates past 2^31 notes, as commands do
       play_note(trimmed(s_, Span{begin, end}), number);
       if (end == section.end) break;
       begin = end + 1;
