@@ -482,5 +482,38 @@ class LibraryLookupTest(unittest.TestCase):
                 self.assertIn("the system library path (libtuvello.so.1)", result.stdout)
 
 
+class PackageMetadataTest(unittest.TestCase):
+    def test_version_is_the_library_headers(self):
+        header = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "include", "tuvello.h")
+        with open(header, encoding="utf-8") as file:
+            text = file.read()
+        parts = []
+        for part in ("MAJOR", "MINOR", "PATCH"):
+            line = next(l for l in text.splitlines() if l.startswith(f"#define TUVELLO_VERSION_{part} "))
+            parts.append(line.split()[2])
+        self.assertEqual(tuvello.__version__, ".".join(parts))
+
+    def test_every_public_function_is_fully_annotated(self):
+        import inspect
+        import typing
+
+        self.assertTrue(os.path.isfile(os.path.join(os.path.dirname(tuvello.__file__), "py.typed")))
+        checked = 0
+        for name in tuvello.__all__:
+            item = getattr(tuvello, name)
+            functions = [item] if inspect.isfunction(item) else []
+            if inspect.isclass(item):
+                functions = [f for n, f in vars(item).items() if inspect.isfunction(f) and n == "__init__"]
+            for function in functions:
+                # Evaluates every annotation too, so a name that does not exist fails.
+                hints = typing.get_type_hints(function)
+                parameters = [p for p in inspect.signature(function).parameters if p != "self"]
+                with self.subTest(function=function.__qualname__):
+                    self.assertEqual(sorted(p for p in parameters if p not in hints), [])
+                    self.assertIn("return", hints)
+                checked += 1
+        self.assertGreaterEqual(checked, 6)
+
+
 if __name__ == "__main__":
     unittest.main()
