@@ -390,6 +390,21 @@ async function main() {
     if (view.text !== song.value) update();
     download();
   });
+  // A ringtone becomes the song text; what it cannot keep is listed, with
+  // the byte column in the ringtone.
+  $("import").addEventListener("click", () => {
+    const { text, warnings } = api.fromRtttl($("rtttl").value);
+    $("rtttl-warnings").replaceChildren(
+      ...warnings.map((w) => {
+        const li = document.createElement("li");
+        li.textContent = `byte ${w.textOffset + 1}: ${w.message}`;
+        return li;
+      }),
+    );
+    stop();
+    song.value = text;
+    update();
+  });
   $("demo").addEventListener("click", () => {
     stop();
     song.value = TUVELLO_DEMO_SONG;

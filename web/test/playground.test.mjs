@@ -193,6 +193,23 @@ describe("the playground page", () => {
     await page.close();
   });
 
+  test("Import RTTTL puts what tuvello import makes of a ringtone into the editor", async () => {
+    const page = await openPage();
+    const ringtone = "tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7";
+    await page.click(".import summary");
+    await page.fill("#rtttl", ringtone);
+    await page.click("#import");
+    const text = execFileSync(env("TUVELLO"), ["import", ringtone], { stdio: ["ignore", "pipe", "ignore"] });
+    assert.equal(await page.inputValue("#song"), text.toString().trim());
+    const listed = await page.locator("#rtttl-warnings li").allTextContents();
+    assert.equal(listed.length, 2);
+    assert.match(listed[0], /^byte 33: octave 7 is out of reach/);
+    assert.match(listed[1], /^byte 33: a note of 960 ms is longer than the longest song note/);
+    assert.match(await page.textContent("#summary"), /2\.40 s/);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
   test("Download WAV saves exactly the native image of the text", async () => {
     const page = await openPage();
     const text = "len:120;vol:60;dec:1;c;e;g;pipe:1;oct:1;c;p;x;h";
