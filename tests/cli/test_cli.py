@@ -904,6 +904,7 @@ class ImportConvertsRingtones(unittest.TestCase):
         self.assertEqual((r.returncode, r.stdout), (1, b""))
         self.assertIn(b"2 warnings in the ringtone; --strict: nothing written", r.stderr)
 
+    @needs_memory_limits
     def test_running_out_of_memory_is_reported_never_an_abort(self):
         # Whole notes at b=25 play as 20 notes each: 4 MB of song text.
         ringtone = b"t:d=1,o=5,b=25:x," + b"c," * 100_000 + b"c"
