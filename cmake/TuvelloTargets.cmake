@@ -44,11 +44,12 @@ set(TUVELLO_SOURCES
   src/image/create_song.cpp
   src/image/exports.cpp
   src/image/song_image.cpp
+  src/image/song_stream.cpp
   src/import/convert_rtttl.cpp
   src/import/rtttl.cpp
   src/synth/note_block.cpp
-  src/synth/note_synth.cpp
   src/synth/sine_kernels.cpp
+  src/text/diagnostics.cpp
   src/text/integer_parse.cpp
   src/text/interpreter.cpp)
 list(TRANSFORM TUVELLO_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "text/interpreter.hpp"
+#include "tuvello.h"
 
 namespace tuvello_fuzz {
 
@@ -96,6 +97,24 @@ inline void check_image(const std::uint8_t* image, std::int32_t image_size, doub
     const std::int64_t silent_from = note.pause ? 0 : note.bytes - 2;
     for (std::int64_t i = silent_from; i < note.bytes; ++i) TUVELLO_REQUIRE(block[i] == 0);
   }
+}
+
+// The note map against the expected notes, one TUVELLO_Note at a time.
+struct NoteMapCheck {
+  const ExpectedSong* want;
+  std::size_t visited;
+};
+
+inline int check_mapped_note(const TUVELLO_Note* note, void* context) {
+  auto* check = static_cast<NoteMapCheck*>(context);
+  TUVELLO_REQUIRE(check->visited < check->want->notes.size());
+  const ExpectedNote& want = check->want->notes[check->visited++];
+  TUVELLO_REQUIRE(note->struct_size == sizeof(TUVELLO_Note));
+  TUVELLO_REQUIRE(note->image_offset == want.offset && note->bytes == want.bytes);
+  TUVELLO_REQUIRE((note->pitch_hz == 0.0) == want.pause);
+  // The block's last frame is silent, and at most two frames more.
+  TUVELLO_REQUIRE(note->frames * 2 + 2 <= note->bytes && note->bytes <= note->frames * 2 + 6);
+  return 0;
 }
 
 }  // namespace tuvello_fuzz

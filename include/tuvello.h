@@ -193,7 +193,7 @@ typedef int (*TUVELLO_NoteVisitor)(const TUVELLO_Note* note, void* context);
 
 /*
  * Visits the song's notes and pauses in text order: the note map of the image
- * TUVELLO_CreateSong(text) returns. Their blocks tile the image's data chunk.
+ * TUVELLO_CreateSong(text) returns, whose data chunk their blocks tile.
  * Allocates nothing and synthesizes no sample.
  *
  * text: as for TUVELLO_CreateSong (NULL counts as "").
@@ -201,7 +201,7 @@ typedef int (*TUVELLO_NoteVisitor)(const TUVELLO_Note* note, void* context);
  * Returns the number of notes visited (the stopping one included), or -1
  * when the image would exceed INT32_MAX bytes (then no note is visited).
  *
- * See also: TUVELLO_ForEachWarning.
+ * See also: TUVELLO_ForEachWarning, TUVELLO_OpenSong.
  */
 TUVELLO_API int32_t TUVELLO_ForEachNote(const char* text, TUVELLO_NoteVisitor visit, void* context);
 
@@ -210,13 +210,13 @@ TUVELLO_API int32_t TUVELLO_ForEachNote(const char* text, TUVELLO_NoteVisitor vi
  * (such as importers) append kinds; treat an unknown kind as a plain warning.
  */
 enum {
-  TUVELLO_WARN_EMPTY = 1,               /* an empty command, or a value without a key */
-  TUVELLO_WARN_UNKNOWN_KEY = 2,         /* not a key of the notation: skipped */
-  TUVELLO_WARN_OUT_OF_RANGE = 3,        /* a setting's value outside its range: unchanged */
-  TUVELLO_WARN_NOT_A_NUMBER = 4,        /* a setting's value that reads otherwise than written */
-  TUVELLO_WARN_IGNORED_TEXT = 5,        /* text that plays no part: a note's value, a third field */
-  TUVELLO_WARN_NO_EFFECT = 6,           /* a setting that no note follows */
-  TUVELLO_WARN_TOO_LONG = 7,            /* the image passes INT32_MAX bytes at this note */
+  TUVELLO_WARN_EMPTY = 1,        /* an empty command, or a value without a key */
+  TUVELLO_WARN_UNKNOWN_KEY = 2,  /* not a key of the notation: skipped */
+  TUVELLO_WARN_OUT_OF_RANGE = 3, /* a setting's value outside its range: unchanged */
+  TUVELLO_WARN_NOT_A_NUMBER = 4, /* a setting's value that reads otherwise than written */
+  TUVELLO_WARN_IGNORED_TEXT = 5, /* text that plays no part: a note's value, a third field */
+  TUVELLO_WARN_NO_EFFECT = 6,    /* a setting that no note follows */
+  TUVELLO_WARN_TOO_LONG = 7,     /* the image passes INT32_MAX bytes at this note */
   TUVELLO_WARN_SONG_TEXT_KINDS_END = 64, /* kinds below this describe song text; others follow it */
   /* TUVELLO_ConvertRtttl's, about the ringtone: */
   TUVELLO_WARN_RTTTL_SECTION = 65,   /* a missing name, settings or notes section */

@@ -114,44 +114,23 @@ TEST(Image, ASongPastTheSizeCapYieldsNull) {
   TUVELLO_FreeSong(fits);
 }
 
-TEST(BlockAllocator, ZeroFillsNewBytesAndKeepsOldOnes) {
+TEST(BlockAllocator, SmallAndMappedBlocksHoldEveryByteAndGoBackWhole) {
   using namespace tuvello::image;
   EXPECT_EQ(allocate_block(0), nullptr);
   EXPECT_EQ(allocate_block(-5), nullptr);
-  std::uint8_t* block = allocate_block(8);
-  ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(block[i], 0);
-  std::memset(block, 0xAB, 8);
-  block = grow_block(block, 100000);
-  ASSERT_NE(block, nullptr);
-  for (int i = 0; i < 8; ++i) EXPECT_EQ(block[i], 0xAB);
-  for (int i = 8; i < 100000; ++i) ASSERT_EQ(block[i], 0) << i;
-  EXPECT_EQ(grow_block(block, 0), nullptr);  // fails, block still owned
-  release_block(block);
-  release_block(nullptr);
-  std::uint8_t* fresh = grow_block(nullptr, 4);
-  ASSERT_NE(fresh, nullptr);
-  release_block(fresh);
-}
-
-TEST(BlockAllocator, ManySmallGrowthsKeepEveryByteAndZeroTheRest) {
-  using namespace tuvello::image;
-  std::uint8_t* block = allocate_block(1);
-  ASSERT_NE(block, nullptr);
-  block[0] = 1;
-  for (std::int32_t size = 2; size <= 5000; ++size) {
-    // Bytes promised to the caller are left alone, and written here.
-    block = grow_block(block, size, size % 2);
-    ASSERT_NE(block, nullptr);
-    if (size % 2 == 0) {
-      ASSERT_EQ(block[size - 1], 0) << size;
-    }
-    block[size - 1] = static_cast<std::uint8_t>(size);
+  // Below and above the size from which blocks get a mapping of their own.
+  for (const std::int32_t size : {1, 4096, (4 << 20) - 16, 4 << 20, (9 << 20) + 3}) {
+    std::uint8_t* block = allocate_block(size);
+    ASSERT_NE(block, nullptr) << size;
+    EXPECT_EQ(reinterpret_cast<std::uintptr_t>(block) % 16, 0u) << size;
+    for (std::int32_t i = 0; i < size - 1; i += 4093) block[i] = static_cast<std::uint8_t>(i);
+    block[size - 1] = 0x5A;
+    for (std::int32_t i = 0; i < size - 1; i += 4093)
+      ASSERT_EQ(block[i], static_cast<std::uint8_t>(i));
+    EXPECT_EQ(block[size - 1], 0x5A);
+    release_block(block);
   }
-  block = fit_block(block);
-  for (std::int32_t i = 1; i < 5000; ++i) ASSERT_EQ(block[i], static_cast<std::uint8_t>(i + 1));
-  release_block(block);
-  EXPECT_EQ(fit_block(nullptr), nullptr);
+  release_block(nullptr);
 }
 
 }  // namespace

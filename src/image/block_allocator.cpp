@@ -1,8 +1,11 @@
 #include "image/block_allocator.hpp"
 
-#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#endif
 
 #if defined(TUVELLO_FAULT_INJECTION)
 #include <atomic>
@@ -29,84 +32,75 @@ constexpr void count_blocks(long) {}
 #endif
 
 std::uint8_t* payload(void* base) { return static_cast<std::uint8_t*>(base) + kPrefixBytes; }
-void* base_of(std::uint8_t* block) { return block - kPrefixBytes; }
+std::uint8_t* base_of(std::uint8_t* block) { return block - kPrefixBytes; }
 
-std::int32_t recorded_size(const std::uint8_t* block) {
-  std::int32_t size;
-  std::memcpy(&size, block - sizeof size, sizeof size);
-  return size;
-}
-
-void record_size(std::uint8_t* block, std::int32_t size) {
+void record(std::uint8_t* block, std::uint64_t mapped, std::int32_t size) {
+  std::memcpy(base_of(block), &mapped, sizeof mapped);
   std::memcpy(block - sizeof size, &size, sizeof size);
 }
 
-// The bytes actually held, in the word before the size: growth reserves
-// room ahead so that a song of many notes is not moved once per note.
-constexpr std::size_t kCapacityOffset = 2 * sizeof(std::int32_t);
-
-std::int32_t capacity(const std::uint8_t* block) {
-  std::int32_t bytes;
-  std::memcpy(&bytes, block - kCapacityOffset, sizeof bytes);
-  return bytes;
+std::uint64_t mapped_length(std::uint8_t* block) {
+  std::uint64_t mapped;
+  std::memcpy(&mapped, base_of(block), sizeof mapped);
+  return mapped;
 }
 
-void record_capacity(std::uint8_t* block, std::int32_t bytes) {
-  std::memcpy(block - kCapacityOffset, &bytes, sizeof bytes);
-}
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+// Blocks from 4 MiB on get a mapping of their own that starts on a 2 MiB
+// huge page; it ends on the last 4 KiB page the block needs, so the part past
+// the last whole huge page takes small pages and nothing beyond the block is
+// ever faulted in.
+constexpr std::size_t kHugePage = std::size_t{2} << 20;
+constexpr std::size_t kSmallPage = 4096;
+constexpr std::size_t kMapFrom = std::size_t{4} << 20;
 
-std::uint8_t* resize(std::uint8_t* block, std::int32_t bytes) {
-  void* base = std::realloc(base_of(block), kPrefixBytes + static_cast<std::size_t>(bytes));
-  if (base == nullptr) return nullptr;
-  std::uint8_t* moved = payload(base);
-  record_capacity(moved, bytes);
-  return moved;
+void* map_huge(std::size_t bytes, std::size_t* mapped) {
+  const std::size_t length = (bytes + kSmallPage - 1) / kSmallPage * kSmallPage;
+  // Map one huge page more, then cut the mapping down to an aligned one.
+  void* raw =
+      mmap(nullptr, length + kHugePage, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+  if (raw == MAP_FAILED) return nullptr;
+  const auto start = reinterpret_cast<std::uintptr_t>(raw);
+  const std::uintptr_t aligned = (start + kHugePage - 1) / kHugePage * kHugePage;
+  if (aligned > start) munmap(raw, aligned - start);
+  const std::size_t after = start + length + kHugePage - (aligned + length);
+  if (after > 0) munmap(reinterpret_cast<void*>(aligned + length), after);
+  void* base = reinterpret_cast<void*>(aligned);
+  madvise(base, length, MADV_HUGEPAGE);  // advice only: without it, plain pages serve
+  *mapped = length;
+  return base;
 }
+#else
+constexpr std::size_t kMapFrom = SIZE_MAX;
+void* map_huge(std::size_t, std::size_t*) { return nullptr; }
+#endif
 
 }  // namespace
 
 std::uint8_t* allocate_block(std::int32_t size) {
   if (size <= 0 || injected_failure()) return nullptr;
-  void* base = std::calloc(1, kPrefixBytes + static_cast<std::size_t>(size));
+  const std::size_t bytes = kPrefixBytes + static_cast<std::size_t>(size);
+  std::size_t mapped = 0;
+  void* base = bytes >= kMapFrom ? map_huge(bytes, &mapped) : nullptr;
+  if (base == nullptr) base = std::malloc(bytes);
   if (base == nullptr) return nullptr;
   std::uint8_t* block = payload(base);
-  record_size(block, size);
-  record_capacity(block, size);
+  record(block, mapped, size);
   count_blocks(1);
   return block;
 }
 
-std::uint8_t* grow_block(std::uint8_t* block, std::int32_t new_size, std::int32_t overwritten) {
-  if (new_size <= 0) return nullptr;
-  if (block == nullptr) return allocate_block(new_size);
-  if (injected_failure()) return nullptr;
-  const std::int32_t old_size = recorded_size(block);
-  if (new_size > capacity(block)) {
-    // Half as much again as held: growth stays linear in the song's length.
-    const std::int64_t roomy = std::int64_t{capacity(block)} + capacity(block) / 2;
-    const auto ahead = static_cast<std::int32_t>(std::min<std::int64_t>(roomy, INT32_MAX));
-    std::uint8_t* grown = ahead > new_size ? resize(block, ahead) : nullptr;
-    if (grown == nullptr) grown = resize(block, new_size);
-    if (grown == nullptr) return nullptr;
-    block = grown;
-  }
-  if (new_size > old_size) {
-    const std::int32_t keep = std::min(overwritten, new_size - old_size);
-    std::memset(block + old_size + keep, 0, static_cast<std::size_t>(new_size - old_size - keep));
-  }
-  record_size(block, new_size);
-  return block;
-}
-
-std::uint8_t* fit_block(std::uint8_t* block) {
-  if (block == nullptr || capacity(block) == recorded_size(block)) return block;
-  if (injected_failure()) return block;
-  std::uint8_t* fitted = resize(block, recorded_size(block));
-  return fitted != nullptr ? fitted : block;
-}
-
 void release_block(std::uint8_t* block) {
   if (block == nullptr) return;
+  const std::uint64_t mapped = mapped_length(block);
+#if defined(__linux__) && defined(MADV_HUGEPAGE)
+  if (mapped > 0) {
+    munmap(base_of(block), mapped);
+    count_blocks(-1);
+    return;
+  }
+#endif
+  (void)mapped;
   std::free(base_of(block));
   count_blocks(-1);
 }

@@ -24,41 +24,12 @@ inline constexpr std::uint32_t kByteRate = kChannels * kBitsPerSample / 8 * kSam
 // RIFF size counts the bytes after its own field: the whole image less 8.
 inline constexpr std::int32_t kRiffSizeBias = 8;
 
-// Images stay addressable with a signed 32-bit size.
+// Images stay addressable with a signed 32-bit size: the one limit on a
+// song's length.
 inline constexpr std::int64_t kMaxImageBytes = INT32_MAX;
 
-// Owns a song image while it is being built; releases it unless handed out.
-class SongImage {
- public:
-  // A 44-byte image holding the header with empty data; check ok().
-  // `max_bytes` caps the image's length; growth beyond it fails like an
-  // allocation would.
-  explicit SongImage(std::int64_t max_bytes = kMaxImageBytes);
-  ~SongImage();
-  SongImage(const SongImage&) = delete;
-  SongImage& operator=(const SongImage&) = delete;
-
-  bool ok() const { return bytes_ != nullptr; }
-
-  // Grows the data chunk by `block_bytes` zero bytes and adds them to both
-  // size fields. Returns the new note block's first byte, or null when memory
-  // runs out or the cap is passed; the image is then released (ok() turns
-  // false). The first `overwritten` bytes of the block are not zeroed: the
-  // caller writes them at once.
-  std::uint8_t* append_block(std::int32_t block_bytes, std::int32_t overwritten = 0);
-
-  std::uint32_t sample_rate() const;
-  std::uint32_t byte_rate() const;
-  std::uint16_t channels() const;
-
-  // Hands the image to the caller, exactly as long as it is; this object no
-  // longer owns it.
-  std::uint8_t* release_to_caller();
-
- private:
-  std::uint8_t* bytes_;
-  std::int64_t max_bytes_;
-};
+// Writes the 44-byte header of an image whose data chunk holds `data_bytes`.
+void write_header(std::uint8_t* header, std::uint32_t data_bytes);
 
 // Readers of a finished image, all tolerant of null.
 std::uint32_t data_size(const std::uint8_t* song);

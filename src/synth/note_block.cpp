@@ -78,9 +78,10 @@ NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& setti
   return b;
 }
 
-void write_samples(const NoteBlock& b, std::uint8_t* out, SineKernel kernel) {
-  // A pause is silence, and the block's bytes are zero already.
-  if (b.frequency == 0.0) return;
+void write_frames(const NoteBlock& b, std::int32_t first, std::int32_t count, std::uint8_t* out,
+                  SineKernel kernel) {
+  assert(b.frequency != 0.0 && first >= 1 && (first - 1) % kFrameAlignment == 0);
+  assert(count >= 0 && first - 1 + count <= b.frames);
   const Fade fade = fade_of(b);
   KernelRun run{};
   run.turns_step = turns_per_frame(b.frequency);
@@ -88,12 +89,13 @@ void write_samples(const NoteBlock& b, std::uint8_t* out, SineKernel kernel) {
   run.decrement = fade.decrement;
   run.fading_frames = fade.fading_frames;
   run.pipe = b.pipe;
-  for (std::int32_t first = 1; first <= b.frames; first += kRunFrames) {
-    run.first_frame = first;
-    run.frames = std::min(kRunFrames, b.frames - first + 1);
-    run.out = out + 2 * (first - 1);
+  const std::int32_t end = first + count;
+  for (std::int32_t n = first; n < end; n += kRunFrames) {
+    run.first_frame = n;
+    run.frames = std::min(kRunFrames, end - n);
+    run.out = out + 2 * (n - first);
     if (run_kernel(kernel, run) > kNearTie) {
-      write_exactly(b, fade, first, run.frames, run.out);
+      write_exactly(b, fade, n, run.frames, run.out);
     }
   }
 }

@@ -38,15 +38,27 @@ struct NoteBlock {
 NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& settings,
                           std::uint32_t sample_rate, std::uint32_t byte_rate);
 
-// The bytes at the block's start that write_samples writes: every frame's
-// sample, or none for a pause, whose block stays as growth zeroed it.
+// The bytes at the block's start that carry samples: every frame's sample,
+// or none for a pause, whose block is silence. The rest of the block is zero.
 inline std::int32_t samples_written(const NoteBlock& block) {
   return block.frequency == 0.0 ? 0 : 2 * block.frames;
 }
 
-// Writes the block's samples as 16-bit little-endian values from `out`, one
-// per frame, with the given sample loop: the first samples_written(block)
-// bytes. The rest of the block is left as it is, zero from growth.
-void write_samples(const NoteBlock& block, std::uint8_t* out, SineKernel kernel = best_kernel());
+// Frames are written in stretches that start on frame 1, 17, 33, ... (frame
+// numbers count from 1 in every block), where the pipe pattern starts afresh.
+inline constexpr std::int32_t kFrameAlignment = 16;
+
+// Writes frames first .. first + count - 1 of a sounding block (not a pause)
+// as 16-bit little-endian samples from `out`: 2 × count bytes, nothing more.
+// `first` is 1 more than a multiple of kFrameAlignment; the samples are the
+// same whichever stretches a block is written in.
+void write_frames(const NoteBlock& block, std::int32_t first, std::int32_t count, std::uint8_t* out,
+                  SineKernel kernel = best_kernel());
+
+// Writes the first samples_written(block) bytes of the block from `out`.
+inline void write_samples(const NoteBlock& block, std::uint8_t* out,
+                          SineKernel kernel = best_kernel()) {
+  if (block.frequency != 0.0) write_frames(block, 1, block.frames, out, kernel);
+}
 
 }  // namespace tuvello::synth

@@ -127,55 +127,64 @@ AcceptedRange accepted_range(Key setting) {
   }
 }
 
+CommandWalk::CommandWalk(std::string_view text)
+    // Spaces around the whole text belong to no command.
+    : song_(trim_spaces(text)), base_(static_cast<std::size_t>(song_.data() - text.data())) {}
+
+bool CommandWalk::next(Command& c) {
+  if (done_) return false;
+  const std::size_t end = song_.find(';', pos_);
+  // After the last ";" there is one more command only if the text does not
+  // end with ";" (a blank text is one empty command).
+  if (end == std::string_view::npos && pos_ == song_.size() && number_ > 0) {
+    done_ = true;
+    return false;
+  }
+  const std::size_t stop = end == std::string_view::npos ? song_.size() : end;
+
+  c = Command{};
+  c.number = ++number_;
+  c.offset = base_ + pos_;
+  c.written = slice(song_, pos_, stop);
+  const std::size_t colon = c.written.find(':');
+  c.key = trim_spaces(slice(c.written, 0, colon));
+  c.has_value = colon != std::string_view::npos;
+  if (c.has_value) {
+    const std::string_view after = slice(c.written, colon + 1, c.written.size());
+    const std::size_t second = after.find(':');
+    c.value = trim_spaces(slice(after, 0, second));
+    if (second != std::string_view::npos) c.extra = slice(after, second + 1, after.size());
+    c.parsed = parse_integer(c.value);
+  }
+  c.kind = classify_key(c.key, &c.frequency);
+  switch (c.kind) {
+    case Key::empty:
+      c.fate = Fate::empty;
+      break;
+    case Key::unknown:
+      c.fate = Fate::unknown_key;
+      break;
+    case Key::note:
+      c.fate = Fate::note_rendered;
+      break;
+    default:
+      apply_setting(c, settings_);
+      break;
+  }
+  if (end == std::string_view::npos) {
+    done_ = true;
+  } else {
+    pos_ = end + 1;
+  }
+  return true;
+}
+
 bool interpret(std::string_view text, NoteSink sink, const CommandObserver* observer) {
-  // Spaces around the whole text belong to no command.
-  const std::string_view song = trim_spaces(text);
-  const std::size_t base = static_cast<std::size_t>(song.data() - text.data());
-
-  NoteSettings settings;
-  std::size_t number = 0;
-  std::size_t pos = 0;
-  for (;;) {
-    const std::size_t end = song.find(';', pos);
-    // After the last ";" there is one more command only if the text does not
-    // end with ";" (a blank text is one empty command).
-    if (end == std::string_view::npos && pos == song.size() && number > 0) break;
-    const std::size_t stop = end == std::string_view::npos ? song.size() : end;
-
-    Command c;
-    c.number = ++number;
-    c.offset = base + pos;
-    c.written = slice(song, pos, stop);
-    const std::size_t colon = c.written.find(':');
-    c.key = trim_spaces(slice(c.written, 0, colon));
-    c.has_value = colon != std::string_view::npos;
-    if (c.has_value) {
-      const std::string_view after = slice(c.written, colon + 1, c.written.size());
-      const std::size_t second = after.find(':');
-      c.value = trim_spaces(slice(after, 0, second));
-      if (second != std::string_view::npos) c.extra = slice(after, second + 1, after.size());
-      c.parsed = parse_integer(c.value);
-    }
-    c.kind = classify_key(c.key, &c.frequency);
-
-    switch (c.kind) {
-      case Key::empty:
-        c.fate = Fate::empty;
-        break;
-      case Key::unknown:
-        c.fate = Fate::unknown_key;
-        break;
-      case Key::note:
-        c.fate = Fate::note_rendered;
-        if (!sink(c.frequency, settings)) return false;
-        break;
-      default:
-        apply_setting(c, settings);
-        break;
-    }
-    if (observer != nullptr) (*observer)(c, settings);
-    if (end == std::string_view::npos) break;
-    pos = end + 1;
+  CommandWalk walk(text);
+  Command c;
+  while (walk.next(c)) {
+    if (c.kind == Key::note && !sink(c.frequency, walk.settings())) return false;
+    if (observer != nullptr) (*observer)(c, walk.settings());
   }
   return true;
 }

@@ -57,10 +57,36 @@ Key classify_key(std::string_view key, double* frequency);
 // The accepted values of a setting key.
 AcceptedRange accepted_range(Key setting);
 
-// Interprets `text` (which ends at its first NUL or its size, whichever comes
-// first is up to the caller) from the default settings. Returns false when the
-// sink reported out of memory. Takes time linear in the text's length and
-// allocates nothing.
+// Reads the commands of a song text one at a time, from the default
+// settings, applying each setting as it goes: the one interpreter behind
+// rendering, measuring, the note map and the warnings. Holds no copy of the
+// text, which must outlive the walk, and allocates nothing.
+class CommandWalk {
+ public:
+  // `text` ends at its first NUL or its size, whichever comes first is up to
+  // the caller.
+  explicit CommandWalk(std::string_view text);
+
+  // Reads the next command into `c` and applies it: a setting changes
+  // settings(), a note leaves them as it plays with them. Returns false, with
+  // `c` untouched, after the last command.
+  bool next(Command& c);
+
+  // The settings after the last command read.
+  const NoteSettings& settings() const { return settings_; }
+
+ private:
+  std::string_view song_;  // the text without the spaces around it
+  std::size_t base_;       // offset of song_ in the text
+  std::size_t pos_ = 0;    // where the next command starts in song_
+  std::size_t number_ = 0;
+  bool done_ = false;
+  NoteSettings settings_;
+};
+
+// Interprets `text` from the default settings, handing every note to `sink`
+// and every command to `observer`. Returns false when the sink reported out
+// of memory. Takes time linear in the text's length and allocates nothing.
 bool interpret(std::string_view text, NoteSink sink, const CommandObserver* observer = nullptr);
 
 }  // namespace tuvello::text

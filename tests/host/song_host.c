@@ -8,6 +8,9 @@
  *   song_host LIBRARY file TEXT OUT   renders the whole file TEXT into the WAV
  *                                     file OUT, holding nothing but the text
  *                                     and the image (for peak-memory checks)
+ *   song_host LIBRARY stream TEXT     streams the image of the whole file TEXT
+ *                                     through a 64 KiB buffer and prints its
+ *                                     length and a checksum of its bytes
  */
 #include <dlfcn.h>
 #include <stdint.h>
@@ -86,24 +89,70 @@ static int render(const char* corpus) {
   return 0;
 }
 
-static int render_file(const char* text_path, const char* out_path) {
+/* The whole file as a NUL-terminated text, or NULL after saying why. */
+static char* read_text(const char* text_path, long* length_out) {
   FILE* in = fopen(text_path, "rb");
-  FILE* out;
   long length;
   char* text;
-  uint8_t* song;
   if (in == NULL || fseek(in, 0, SEEK_END) != 0 || (length = ftell(in)) < 0 ||
       fseek(in, 0, SEEK_SET) != 0) {
     perror(text_path);
-    return 2;
+    return NULL;
   }
   text = malloc((size_t)length + 1);
   if (text == NULL || fread(text, 1, (size_t)length, in) != (size_t)length) {
     fprintf(stderr, "cannot read %s\n", text_path);
-    return 2;
+    free(text);
+    fclose(in);
+    return NULL;
   }
   text[length] = '\0';
   fclose(in);
+  *length_out = length;
+  return text;
+}
+
+typedef struct TUVELLO_SongReader reader_t;
+
+static int stream_file(void* lib, const char* text_path) {
+  int64_t (*measure)(const char*);
+  reader_t* (*open_song)(const char*);
+  int32_t (*read_song)(reader_t*, uint8_t*, int32_t);
+  int32_t (*close_song)(reader_t*);
+  static uint8_t buffer[65536];
+  uint64_t total = 0, checksum = 0;
+  int32_t n, i;
+  long length;
+  reader_t* reader;
+  char* text = read_text(text_path, &length);
+  if (text == NULL) return 2;
+  *(void**)&measure = symbol(lib, "TUVELLO_MeasureSong");
+  *(void**)&open_song = symbol(lib, "TUVELLO_OpenSong");
+  *(void**)&read_song = symbol(lib, "TUVELLO_ReadSong");
+  *(void**)&close_song = symbol(lib, "TUVELLO_CloseSong");
+  reader = open_song(text);
+  if (reader == NULL) {
+    fprintf(stderr, "no reader for %s\n", text_path);
+    return 1;
+  }
+  while ((n = read_song(reader, buffer, (int32_t)sizeof buffer)) > 0) {
+    for (i = 0; i < n; i += 4093) checksum = checksum * 31 + buffer[i];
+    total += (uint64_t)n;
+  }
+  close_song(reader);
+  printf("%ld bytes of text, %llu bytes streamed, checksum %llu\n", length,
+         (unsigned long long)total, (unsigned long long)checksum);
+  n = n == 0 && (int64_t)total == measure(text) ? 0 : 1;
+  free(text);
+  return n;
+}
+
+static int render_file(const char* text_path, const char* out_path) {
+  FILE* out;
+  long length;
+  uint8_t* song;
+  char* text = read_text(text_path, &length);
+  if (text == NULL) return 2;
   song = create_song(text);
   free(text);
   if (song == NULL) {
@@ -125,7 +174,8 @@ static int render_file(const char* text_path, const char* out_path) {
 int main(int argc, char** argv) {
   void* lib;
   if (argc < 3) {
-    fprintf(stderr, "usage: song_host LIBRARY check | render CORPUS | file TEXT OUT\n");
+    fprintf(stderr,
+            "usage: song_host LIBRARY check | render CORPUS | file TEXT OUT | stream TEXT\n");
     return 2;
   }
   lib = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -141,6 +191,7 @@ int main(int argc, char** argv) {
   if (strcmp(argv[2], "check") == 0) return check();
   if (strcmp(argv[2], "render") == 0 && argc > 3) return render(argv[3]);
   if (strcmp(argv[2], "file") == 0 && argc > 4) return render_file(argv[3], argv[4]);
+  if (strcmp(argv[2], "stream") == 0 && argc > 3) return stream_file(lib, argv[3]);
   fprintf(stderr, "unknown mode %s\n", argv[2]);
   return 2;
 }

@@ -1,0 +1,142 @@
+#include "image/song_stream.hpp"
+
+#include <algorithm>
+#include <cassert>
+#include <cstring>
+
+namespace tuvello::image {
+
+synth::NoteBlock plan_block(double frequency, const text::NoteSettings& settings) {
+  return synth::plan_note_block(frequency, settings, kSampleRate, kByteRate);
+}
+
+bool LengthCounter::add(const text::NoteSettings& settings, std::int64_t max_bytes) {
+  if (settings.length_ms != planned_length_ms_) {
+    planned_length_ms_ = settings.length_ms;
+    planned_bytes_ = plan_block(0.0, settings).bytes;  // the size depends on the length alone
+  }
+  length_ += planned_bytes_;
+  return length_ <= max_bytes;
+}
+
+std::int64_t measure_song(std::string_view text, std::int64_t max_bytes) {
+  text::CommandWalk walk(text);
+  text::Command c;
+  LengthCounter counter;
+  while (walk.next(c)) {
+    if (c.kind == text::Key::note && !counter.add(walk.settings(), max_bytes)) return -1;
+  }
+  return counter.length() <= max_bytes ? counter.length() : -1;
+}
+
+std::size_t for_each_note(std::string_view text, text::FunctionRef<bool(const MappedNote&)> visit) {
+  text::CommandWalk walk(text);
+  text::Command c;
+  std::int64_t offset = kHeaderBytes;
+  std::size_t visited = 0;
+  while (walk.next(c)) {
+    if (c.kind != text::Key::note) continue;
+    const synth::NoteBlock block = plan_block(c.frequency, walk.settings());
+    ++visited;
+    if (!visit(MappedNote{&c, &block, offset})) break;
+    offset += block.bytes;
+  }
+  return visited;
+}
+
+std::size_t for_each_warning(std::string_view text, text::WarningSink visit) {
+  LengthCounter counter;
+  const auto fits = [&counter](double, const text::NoteSettings& settings) {
+    return counter.add(settings, kMaxImageBytes);
+  };
+  return text::for_each_warning(text, kMaxImageBytes, fits, visit);
+}
+
+SongStream::SongStream(std::string_view text, std::int64_t size)
+    : text_(text), walk_(text), size_(size) {
+  assert(size >= kHeaderBytes && size <= kMaxImageBytes);
+}
+
+bool SongStream::seek(std::int64_t offset) {
+  if (offset < 0 || offset > size_) return false;
+  if (offset < block_start_) {
+    // Blocks are found by walking the text, which only goes forward.
+    walk_ = text::CommandWalk(text_);
+    block_start_ = kHeaderBytes;
+    block_ = {};
+    sounding_bytes_ = 0;
+  }
+  pos_ = offset;
+  return true;
+}
+
+bool SongStream::next_block() {
+  block_start_ += block_.bytes;
+  text::Command c;
+  while (walk_.next(c)) {
+    if (c.kind != text::Key::note) continue;
+    block_ = plan_block(c.frequency, walk_.settings());
+    sounding_bytes_ = synth::samples_written(block_);
+    return true;
+  }
+  block_ = {};
+  sounding_bytes_ = 0;
+  return false;
+}
+
+std::size_t SongStream::read(std::uint8_t* out, std::size_t capacity) {
+  const std::size_t wanted =
+      static_cast<std::size_t>(std::min<std::int64_t>(size_ - pos_, capacity));
+  std::size_t done = 0;
+  if (done < wanted && pos_ < kHeaderBytes) {
+    std::uint8_t header[kHeaderBytes];
+    write_header(header, static_cast<std::uint32_t>(size_ - kHeaderBytes));
+    const auto n = std::min<std::size_t>(wanted, static_cast<std::size_t>(kHeaderBytes - pos_));
+    std::memcpy(out, header + pos_, n);
+    pos_ += static_cast<std::int64_t>(n);
+    done = n;
+  }
+  while (done < wanted) {
+    while (pos_ >= block_start_ + block_.bytes) {
+      // The measured size covers every block, so one is always left here.
+      if (!next_block()) return done;
+    }
+    const std::size_t n = read_block(out + done, wanted - done);
+    pos_ += static_cast<std::int64_t>(n);
+    done += n;
+  }
+  return done;
+}
+
+std::size_t SongStream::read_block(std::uint8_t* out, std::size_t capacity) {
+  const auto at = static_cast<std::int32_t>(pos_ - block_start_);
+  if (at >= sounding_bytes_) {
+    // The silent tail of a note, or a whole pause.
+    const auto n = std::min<std::size_t>(capacity, static_cast<std::size_t>(block_.bytes - at));
+    std::memset(out, 0, n);
+    return n;
+  }
+  const std::int64_t staged_end = staged_start_ + staged_bytes_;
+  if (pos_ >= staged_start_ && pos_ < staged_end) {
+    const auto n = std::min<std::size_t>(capacity, static_cast<std::size_t>(staged_end - pos_));
+    std::memcpy(out, staged_ + (pos_ - staged_start_), n);
+    return n;
+  }
+  constexpr std::int32_t kAligned = 2 * synth::kFrameAlignment;
+  const std::int32_t first_frame = at / kAligned * synth::kFrameAlignment + 1;
+  const std::int32_t frames_left = block_.frames - first_frame + 1;
+  if (at % kAligned == 0 && capacity >= static_cast<std::size_t>(kAligned)) {
+    // Straight into the caller's buffer.
+    const auto frames = static_cast<std::int32_t>(
+        std::min<std::size_t>(capacity / 2, static_cast<std::size_t>(frames_left)));
+    synth::write_frames(block_, first_frame, frames, out);
+    return 2 * static_cast<std::size_t>(frames);
+  }
+  const std::int32_t frames = std::min(kStagedFrames, frames_left);
+  synth::write_frames(block_, first_frame, frames, staged_);
+  staged_start_ = block_start_ + 2 * std::int64_t{first_frame - 1};
+  staged_bytes_ = 2 * frames;
+  return read_block(out, capacity);
+}
+
+}  // namespace tuvello::image
