@@ -133,7 +133,8 @@ cc examples/c-pkgconfig/song.c $(pkg-config --cflags --libs tuvello) -o song-sys
 ./song-system
 ldd ./song-system | grep -q "lib/$multiarch/libtuvello.so.1 " || fail "song is not linked against the installed libtuvello.so.1"
 # And statically, with libtuvello.a.
-cc examples/c-pkgconfig/song.c -o song-static -Wl,-Bstatic $(pkg-config --cflags --libs tuvello) -Wl,-Bdynamic -lm
+pkg-config --static --libs tuvello | grep -q -- '-lm' || fail "pkg-config --static does not add -lm"
+cc examples/c-pkgconfig/song.c $(pkg-config --cflags tuvello) "/usr/lib/$multiarch/libtuvello.a" -lm -o song-static
 ./song-static
 ldd ./song-static | grep -q libtuvello && fail "song-static still needs libtuvello.so"
 
