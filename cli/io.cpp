@@ -86,7 +86,11 @@ InputBuffer::Status InputBuffer::read_all(int fd, std::size_t max_bytes) {
     }
     size_ += static_cast<std::size_t>(n);
   }
-  return size_ > max_bytes ? Status::too_long : Status::ok;
+  if (size_ > max_bytes) return Status::too_long;
+  // The last read found room and returned 0, so a byte is free after the text;
+  // anonymous memory is zero, but say so.
+  data_[size_] = '\0';
+  return Status::ok;
 }
 
 void InputBuffer::drop_final_line_break() {
@@ -96,6 +100,7 @@ void InputBuffer::drop_final_line_break() {
   } else if (text.ends_with('\n')) {
     size_ -= 1;
   }
+  if (data_ != nullptr) data_[size_] = '\0';
 }
 
 bool write_all(int fd, const std::uint8_t* data, std::size_t size) {

@@ -18,6 +18,8 @@ class InputBuffer {
   InputBuffer(const InputBuffer&) = delete;
   InputBuffer& operator=(const InputBuffer&) = delete;
 
+  // The bytes read, followed by a NUL byte (not part of the view) once
+  // read_all has succeeded, so that data() is also a C string.
   std::string_view view() const { return {data_, size_}; }
   // Drops one "\n" or "\r\n" from the end: the line end that editors add
   // after the last line of a file.

@@ -460,8 +460,8 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
 
 struct Input {
   InputBuffer buffer;
-  std::string_view text;
-  std::string source;  // for messages: a file name (escaped), <argument>, <stdin> or <demo>
+  std::string_view text;  // NUL-terminated: text.data()[text.size()] is 0, for C calls
+  std::string source;     // for messages: a file name (escaped), <argument>, <stdin> or <demo>
 };
 
 // Reads the song text as the options say. Returns an exit status after
@@ -648,7 +648,7 @@ int run_play(const Options& o, const Input& in) {
   CheckSummary summary;
   const std::size_t warnings = count_warnings(in.text, &summary);
   if (o.strict && warnings > 0) return refuse_strict("play", warnings, "nothing played");
-  const int status = play_song(song_text(in.text));
+  const int status = play_song(in.text.data());
   if (status == kOk && !o.quiet) {
     std::fprintf(stderr, "played %s: %s, %.3f s%s\n", in.source.c_str(),
                  plural(summary.notes, "note").c_str(), summary.seconds,

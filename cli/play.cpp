@@ -6,12 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <new>
-#include <vector>
 
 #include "image/song_image.hpp"
-#include "synth/note_block.hpp"
-#include "text/interpreter.hpp"
+#include "tuvello.h"
 
 namespace tuvello::cli {
 namespace {
@@ -71,9 +68,30 @@ int write_frames(snd_pcm_t* pcm, const std::uint8_t* data, snd_pcm_uframes_t fra
   return 0;
 }
 
+// Closes a reader however playing ends.
+struct ReaderCloser {
+  TUVELLO_SongReader* reader;
+  ~ReaderCloser() { TUVELLO_CloseSong(reader); }
+};
+
 }  // namespace
 
-int play_song(std::string_view text) {
+int play_song(const char* text) {
+  // The reader synthesizes the image as it is read: a few KiB whatever the
+  // song's length, never the whole image.
+  TUVELLO_SongReader* const reader = TUVELLO_OpenSong(text);
+  if (reader == nullptr) {
+    if (TUVELLO_MeasureSong(text) < 0) {
+      std::fputs("tuvello play: the song's image would pass 2147483647 bytes; nothing played\n",
+                 stderr);
+    } else {
+      std::fputs("tuvello play: out of memory\n", stderr);
+    }
+    return 1;
+  }
+  const ReaderCloser closer{reader};
+  TUVELLO_SeekSong(reader, image::kHeaderBytes);  // the device takes the samples alone
+
   interrupted = 0;
   const InterruptFlag flag;
   snd_pcm_t* pcm = nullptr;
@@ -101,24 +119,13 @@ int play_song(std::string_view text) {
     return device_error("cannot set up", err);
   }
 
-  // One note block at a time: memory holds the longest block, never the song.
-  std::vector<std::uint8_t> block_bytes;
-  const auto play_note = [&](double frequency, const text::NoteSettings& settings) {
-    const synth::NoteBlock block =
-        synth::plan_note_block(frequency, settings, image::kSampleRate, image::kByteRate);
-    const auto size = static_cast<std::size_t>(block.bytes);
-    // No exception may pass through the interpreter, which is built without them.
-    try {
-      block_bytes.assign(size, 0);
-    } catch (const std::bad_alloc&) {
-      err = -ENOMEM;
-      return false;
-    }
-    synth::write_samples(block, block_bytes.data());
-    err = write_frames(pcm, block_bytes.data(), size / 2);
-    return err == 0;
-  };
-  text::interpret(text, play_note);
+  // Whole frames: the image's data chunk holds whole 16-bit frames.
+  std::uint8_t buffer[kPeriodFrames * image::kChannels * 2];
+  while (err == 0 && !interrupted) {
+    const std::int32_t n = TUVELLO_ReadSong(reader, buffer, sizeof buffer);
+    if (n <= 0) break;
+    err = write_frames(pcm, buffer, static_cast<snd_pcm_uframes_t>(n) / 2);
+  }
   if (err == 0 && !interrupted) {
     err = snd_pcm_drain(pcm);
     if (err == -EINTR && !interrupted) err = 0;

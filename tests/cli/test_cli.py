@@ -822,6 +822,21 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
         data = run("render", "len:200;oct:3;c;e;oct:7;g").stdout[44:]
         self.assertEqual(self.captured.read_bytes()[: len(data)], data)
 
+    @needs_memory_limits
+    def test_a_long_song_streams_and_one_too_long_is_refused(self):
+        # 99 MB of samples through a tool limited to 80 MB of address space.
+        self.use_device('type file; slave.pcm "null"; file "/dev/null"; format "raw"')
+
+        def limit_memory():
+            resource.setrlimit(resource.RLIMIT_AS, (80 << 20, 80 << 20))
+
+        r = self.play("-", input=b"len:500;" + b"c;" * 4500, stdin=None, preexec_fn=limit_memory)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertIn(b"played <stdin>: 4500 notes, 2250.000 s", r.stderr)
+        r = self.play("-", input=b"len:500;" + b"c;" * 97400, stdin=None)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"would pass 2147483647 bytes; nothing played", r.stderr)
+
     def test_a_missing_device_is_reported(self):
         self.use_device("type hw; card 99")
         r = self.play("c")
