@@ -549,6 +549,7 @@ std::size_t count_warnings(std::string_view text, CheckSummary* summary) {
   return summary->warnings;
 }
 
+// Writes the song image of `text` (NUL-terminated) to `output`.
 int write_song(const Options& o, const char* command, std::string_view text,
                const std::string& output) {
   const bool to_stdout = output == "-";
@@ -570,31 +571,42 @@ int write_song(const Options& o, const char* command, std::string_view text,
   const std::size_t warnings = count_warnings(text, &summary);
   if (o.strict && warnings > 0) return refuse_strict(command, warnings, "nothing written");
 
-  std::uint8_t* song = tuvello::image::create_song(song_text(text), o.max_bytes);
-  if (song == nullptr) {
+  // The size first: a song past the limit is refused before any sample.
+  const std::int64_t measured = TUVELLO_MeasureSong(text.data());
+  if (measured < 0 || measured > o.max_bytes) {
     std::fprintf(stderr,
-                 "tuvello %s: rendering failed: out of memory, or the image would pass %lld "
-                 "bytes; nothing written\n",
+                 "tuvello %s: rendering failed: the image would pass %lld bytes; nothing "
+                 "written\n",
                  command, static_cast<long long>(o.max_bytes));
     return kFailed;
   }
-  const auto size = static_cast<std::size_t>(TUVELLO_GetSongSize(song));
-  const double seconds = TUVELLO_GetSongDuration(song);
+  const auto size = static_cast<std::size_t>(measured);
+  const double seconds =
+      static_cast<double>(measured - tuvello::image::kHeaderBytes) / tuvello::image::kByteRate;
 
-  std::optional<std::string> error;
-  if (to_stdout) {
-    if (!write_all(STDOUT_FILENO, song, size)) {
-      error = std::string("cannot write to standard output: ") + std::strerror(errno);
-    }
-  } else {
-    OutputFile file;
-    error = file.open(output);
-    if (!error && !file.write(song, size)) {
-      error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
-    }
-    if (!error) error = file.commit();
+  // The reader renders as it is read: memory stays a few KiB beyond the text
+  // at any song length, for files and pipes alike.
+  TUVELLO_SongReader* const reader = TUVELLO_OpenSong(text.data());
+  if (reader == nullptr) {
+    std::fprintf(stderr, "tuvello %s: rendering failed: out of memory; nothing written\n", command);
+    return kFailed;
   }
-  TUVELLO_FreeSong(song);
+  std::optional<std::string> error;
+  OutputFile file;
+  if (!to_stdout) error = file.open(output);
+  static std::uint8_t buffer[1 << 16];
+  while (!error) {
+    const std::int32_t n = TUVELLO_ReadSong(reader, buffer, sizeof buffer);
+    if (n <= 0) break;
+    const auto bytes = static_cast<std::size_t>(n);
+    if (to_stdout ? !write_all(STDOUT_FILENO, buffer, bytes) : !file.write(buffer, bytes)) {
+      error = (to_stdout ? std::string("cannot write to standard output")
+                         : "cannot write '" + escape_name(output) + "'") +
+              ": " + std::strerror(errno);
+    }
+  }
+  TUVELLO_CloseSong(reader);
+  if (!error && !to_stdout) error = file.commit();
   if (error) {
     std::fprintf(stderr, "tuvello %s: %s\n", command, error->c_str());
     return kFailed;

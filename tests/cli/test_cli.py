@@ -178,6 +178,26 @@ class RenderWritesWavFiles(WavCase):
         # The demo is written as it should be: nothing to report.
         self.assertEqual(run("check", text).returncode, 0)
 
+    @needs_memory_limits
+    def test_a_long_song_streams_into_the_file_and_the_pipe(self):
+        # A 99 MB image through a tool limited to 80 MB of address space.
+        text = b"len:500;" + b"c;" * 4500
+
+        def limit_memory():
+            resource.setrlimit(resource.RLIMIT_AS, (80 << 20, 80 << 20))
+
+        out = self.dir / "long.wav"
+        r = run("render", "-", "-o", str(out), input=text, stdin=None, preexec_fn=limit_memory)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        size = 44 + 4500 * 22050
+        self.assertEqual(out.stat().st_size, size)
+        with open(out, "rb") as f:
+            self.assertEqual(f.read(44)[40:44], struct.pack("<I", size - 44))
+        r = subprocess.run([TUVELLO, "render", "-", "-o", "-"], input=text, capture_output=True,
+                           preexec_fn=limit_memory, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr)
+        self.assertEqual(r.stdout, out.read_bytes())
+
     def test_a_device_is_written_not_replaced(self):
         r = run("render", "c", "-o", "/dev/null")
         self.assertEqual(r.returncode, 0, r.stderr)
