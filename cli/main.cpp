@@ -23,6 +23,7 @@
 #include "import.hpp"
 #include "io.hpp"
 #include "output_file.hpp"
+#include "plot.hpp"
 #include "tuvello.h"
 #ifdef TUVELLO_HAVE_PLAY
 #include "play.hpp"
@@ -56,6 +57,7 @@ Commands:
 )" TUVELLO_PLAY_LINE
     R"(  check    report every command that has no effect or not the one it seems to
   import   convert an RTTTL ringtone into song text
+  plot     draw the notes of a song text as an SVG picture
   demo     write the built-in demo song to demo.wav
   help     show this help, or with COMMAND that command's help
 
@@ -222,7 +224,33 @@ error.
 Exit status: 0 written; 1 the output could not be written; 2 usage error.
 )";
 
-enum class Command { render, play, check, import, demo };
+constexpr const char* kPlotHelp =
+    R"(Usage: tuvello plot [TEXT | -f FILE] [-o FILE] [-q] [--max-input N]
+
+Draws the notes of a song text as an SVG picture and writes it to FILE, or to
+standard output (the default, or -o -): a piano roll of pitch over time with
+the note names (opacity shows the amplitude; pipe notes are hatched, decaying
+notes fade out), the amplitude envelope under it and the time in seconds. It
+is the picture the playground page shows. Without TEXT or -f the text is read
+from standard input; when that is a terminal, the built-in demo song is drawn.
+A summary line (output, notes, seconds) goes to standard error.
+
+  TEXT               the song text, e.g. 'len:200;c;e;g'
+  -f, --file FILE    read the song text from FILE (- for standard input); one
+                     final line break is dropped
+  -o, --output FILE  write to FILE (- for standard output); an existing FILE is
+                     replaced only once the whole picture is written
+  -q, --quiet        no summary line
+  --max-input N      refuse a song text longer than N bytes (a K, M or G
+                     suffix multiplies by 1024, 1024^2, 1024^3; default 64M)
+  -h, --help         show this help
+  -V, --version      show the version
+
+Exit status: 0 written; 1 the song's image would pass 2147483647 bytes, or the
+output could not be written; 2 usage error or unreadable input.
+)";
+
+enum class Command { render, play, check, import, plot, demo };
 
 struct CommandInfo {
   const char* name;
@@ -236,13 +264,13 @@ constexpr CommandInfo kCommands[] = {
     {"play", Command::play, kPlayHelp},
 #endif
     {"check", Command::check, kCheckHelp},    {"import", Command::import, kImportHelp},
-    {"demo", Command::demo, kDemoHelp},
+    {"plot", Command::plot, kPlotHelp},       {"demo", Command::demo, kDemoHelp},
 };
 
 #ifdef TUVELLO_HAVE_PLAY
-constexpr const char* kCommandList = "render, play, check, import, demo or help";
+constexpr const char* kCommandList = "render, play, check, import, plot, demo or help";
 #else
-constexpr const char* kCommandList = "render, check, import, demo or help";
+constexpr const char* kCommandList = "render, check, import, plot, demo or help";
 #endif
 
 const CommandInfo* find_command(std::string_view name) {
@@ -349,7 +377,8 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
                                          std::optional<int>* exit_now) {
   const Command c = info.command;
   const bool takes_text = c != Command::demo;
-  const bool writes = c == Command::render || c == Command::demo || c == Command::import;
+  const bool writes =
+      c == Command::render || c == Command::demo || c == Command::import || c == Command::plot;
   const bool says = c != Command::check && c != Command::import;  // a summary -q silences
 
   std::vector<option> longs;
@@ -655,6 +684,46 @@ int run_import(const Options& o, const ConvertedRingtone& song) {
   return kOk;
 }
 
+int run_plot(const Options& o, const Input& in) {
+  const std::optional<std::vector<TUVELLO_Note>> notes = note_map(in.text);
+  if (!notes) {
+    std::fprintf(stderr,
+                 "tuvello plot: the song's image would pass 2147483647 bytes; nothing written\n");
+    return kFailed;
+  }
+  const std::string svg = plot_svg(*notes);
+  const std::string output = o.output.value_or("-");
+  std::optional<std::string> error;
+  if (output == "-") {
+    if (!write_all(STDOUT_FILENO, reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size())) {
+      error = std::string("cannot write to standard output: ") + std::strerror(errno);
+    }
+  } else {
+    OutputFile file;
+    error = file.open(output);
+    if (!error && !file.write(reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size())) {
+      error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
+    }
+    if (!error) error = file.commit();
+  }
+  if (error) {
+    std::fprintf(stderr, "tuvello plot: %s\n", error->c_str());
+    return kFailed;
+  }
+  if (!o.quiet) {
+    std::size_t tones = 0;
+    double seconds = 0;
+    for (const TUVELLO_Note& n : *notes) {
+      tones += n.pitch_hz > 0 ? 1 : 0;
+      seconds += n.bytes / 44100.0;
+    }
+    std::fprintf(stderr, "wrote %s: %s, %.3f s\n",
+                 output == "-" ? "<stdout>" : escape_name(output).c_str(),
+                 plural(tones, "note").c_str(), seconds);
+  }
+  return kOk;
+}
+
 #ifdef TUVELLO_HAVE_PLAY
 int run_play(const Options& o, const Input& in) {
   CheckSummary summary;
@@ -730,6 +799,8 @@ int run(int argc, char** argv) {
       return write_song(o, "render", in.text, o.output.value_or("-"));
     case Command::check:
       return run_check(in);
+    case Command::plot:
+      return run_plot(o, in);
     case Command::play:
 #ifdef TUVELLO_HAVE_PLAY
       return run_play(o, in);
