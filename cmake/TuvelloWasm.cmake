@@ -28,28 +28,20 @@ function(tuvello_check_wasm result_var)
   set(${result_var} ${ok} CACHE BOOL "Whether clang builds wasm32-wasi modules")
 endfunction()
 
-# The note map and the warnings that the page and the npm package show come
-# with the library's 1.1 functions; without them in the version script the
-# module only renders, and the tests of the page and the package are left out.
-file(STRINGS "${PROJECT_SOURCE_DIR}/src/image/tuvello.map" TUVELLO_NOTE_MAP_EXPORTED
-     REGEX "TUVELLO_ForEachNote;")
+# The module exports what the version script lists.
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
              "${PROJECT_SOURCE_DIR}/src/image/tuvello.map")
 
 # tuvello_add_wasm_module(OUTPUT): the module at OUTPUT, exporting the public
-# functions (the version script's list), the bridge and malloc/free for the
+# functions (the version script's list), the bridges and malloc/free for the
 # text handed in.
 function(tuvello_add_wasm_module output)
   file(STRINGS "${PROJECT_SOURCE_DIR}/src/image/tuvello.map" map_lines REGEX "TUVELLO_[A-Za-z]+;")
-  set(exports malloc free tuvello_web_rtttl)
+  set(exports malloc free tuvello_web_notes tuvello_web_check tuvello_web_rtttl)
+  # The visitors of the note map and the warnings, and the RTTTL converter's
+  # bridge for its warnings.
   set(bridge "${PROJECT_SOURCE_DIR}/web/wasm/bridge.cpp")
-  # The RTTTL converter's bridge, for its warnings.
   set(rtttl_bridge "${PROJECT_SOURCE_DIR}/web/wasm/rtttl_bridge.cpp")
-  if(TUVELLO_NOTE_MAP_EXPORTED)
-    list(APPEND exports tuvello_web_notes tuvello_web_check)
-  else()
-    set(bridge "")
-  endif()
   foreach(line IN LISTS map_lines)
     string(REGEX MATCH "TUVELLO_[A-Za-z]+" name "${line}")
     list(APPEND exports ${name})

@@ -133,8 +133,7 @@ export async function instantiateTuvello(wasmBytes) {
         }
       });
     },
-    // A library before 1.1 has no version call.
-    version: x.TUVELLO_GetVersion ? readCString(x.TUVELLO_GetVersion()) : null,
+    version: readCString(x.TUVELLO_GetVersion()),
   };
 }
 
