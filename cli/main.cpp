@@ -453,7 +453,7 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
       }
       case kMaxInput: {
         const std::optional<std::size_t> n = parse_max_input(optarg);
-        if (!n) return "--max-input needs a whole number of bytes from 1 to 1T (K, M, G suffix)";
+        if (!n) return "--max-input needs a whole number of bytes from 1 to 1024G (K, M, G suffix)";
         o.max_input = *n;
         break;
       }
