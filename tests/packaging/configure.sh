@@ -1,7 +1,8 @@
 #!/bin/sh
 # Configuring: a plain configure makes no test or benchmark targets; asking for
 # the tests on a machine without GoogleTest, Google Benchmark or a 32-bit
-# toolchain still configures, names what is missing and leaves out what needs it.
+# toolchain (or ALSA's library, for 'tuvello play') still configures, names
+# what is missing and leaves out what needs it.
 # usage: configure.sh SOURCE WORK
 set -eu
 source=$1
@@ -22,9 +23,12 @@ for target in image_test song_bench tuvello32 exactness_check; do
 done
 
 cmake -S "$source" -B "$work/bare" -DTUVELLO_BUILD_TESTS=ON -DCMAKE_DISABLE_FIND_PACKAGE_GTest=ON \
-  -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DTUVELLO_CAN_BUILD_32BIT=OFF > "$work.bare.log" 2>&1 ||
+  -DCMAKE_DISABLE_FIND_PACKAGE_benchmark=ON -DTUVELLO_CAN_BUILD_32BIT=OFF \
+  -DCMAKE_DISABLE_FIND_PACKAGE_ALSA=ON > "$work.bare.log" 2>&1 ||
   { cat "$work.bare.log"; fail "configure without GoogleTest, Google Benchmark and multilib failed"; }
-for missing in 'GoogleTest not found' 'Google Benchmark not found' 'No working -m32 toolchain'; do
+grep -q "built without 'tuvello play'" "$work.plain.log" && fail "configure with ALSA leaves out tuvello play"
+for missing in 'GoogleTest not found' 'Google Benchmark not found' 'No working -m32 toolchain' \
+  "built without 'tuvello play'"; do
   tr '\n' ' ' < "$work.bare.log" | sed 's/  */ /g' | grep -q "$missing" || fail "configure does not say: $missing"
 done
 targets=$(cmake --build "$work/bare" --target help)
