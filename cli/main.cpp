@@ -671,13 +671,7 @@ int run_import(const Options& o, const ConvertedRingtone& song) {
   const std::string output = o.output.value_or("-");
   if (output == "-") return print_line(song.text) && finish_stdout() ? kOk : write_failed("import");
   const std::string line = song.text + "\n";
-  OutputFile file;
-  std::optional<std::string> error = file.open(output);
-  if (!error && !file.write(reinterpret_cast<const std::uint8_t*>(line.data()), line.size())) {
-    error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
-  }
-  if (!error) error = file.commit();
-  if (error) {
+  if (const std::optional<std::string> error = write_whole_file(output, line.data(), line.size())) {
     std::fprintf(stderr, "tuvello import: %s\n", error->c_str());
     return kFailed;
   }
@@ -699,12 +693,7 @@ int run_plot(const Options& o, const Input& in) {
       error = std::string("cannot write to standard output: ") + std::strerror(errno);
     }
   } else {
-    OutputFile file;
-    error = file.open(output);
-    if (!error && !file.write(reinterpret_cast<const std::uint8_t*>(svg.data()), svg.size())) {
-      error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
-    }
-    if (!error) error = file.commit();
+    error = write_whole_file(output, svg.data(), svg.size());
   }
   if (error) {
     std::fprintf(stderr, "tuvello plot: %s\n", error->c_str());

@@ -254,6 +254,16 @@ std::optional<std::string> OutputFile::commit() {
   return std::nullopt;
 }
 
+std::optional<std::string> write_whole_file(const std::string& path, const void* bytes,
+                                            std::size_t size) {
+  OutputFile file;
+  if (std::optional<std::string> error = file.open(path)) return error;
+  if (!file.write(static_cast<const std::uint8_t*>(bytes), size)) {
+    return describe("cannot write", path);
+  }
+  return file.commit();
+}
+
 void install_cleanup_on_signals() {
   for (const int s : kCleanupSignals) {
     struct sigaction old {};

@@ -60,6 +60,11 @@ class OutputFile {
   int fd_ = -1;
 };
 
+// Writes all of `bytes` to `path` by the rules above: open, write, commit.
+// Returns an error message, or nullopt.
+std::optional<std::string> write_whole_file(const std::string& path, const void* bytes,
+                                            std::size_t size);
+
 // Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the temporary
 // file being written, if any, and then let the signal end the tool as it
 // would have. Signals ignored when the tool starts stay ignored.
