@@ -493,6 +493,12 @@ class PackageMetadataTest(unittest.TestCase):
             parts.append(line.split()[2])
         self.assertEqual(tuvello.__version__, ".".join(parts))
 
+    def test_version_is_the_loaded_librarys(self):
+        library = ctypes.CDLL(tuvello.library_path())
+        get_version = library.TUVELLO_GetVersion
+        get_version.restype = ctypes.c_char_p
+        self.assertEqual(tuvello.__version__, get_version().decode("ascii"))
+
     def test_every_public_function_is_fully_annotated(self):
         import inspect
         import typing
