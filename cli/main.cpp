@@ -19,9 +19,10 @@
 
 #include "check.hpp"
 #include "demo_song.hpp"
-#include "image/create_song.hpp"
+#include "image/song_stream.hpp"
 #include "import.hpp"
 #include "io.hpp"
+#include "notes.hpp"
 #include "output_file.hpp"
 #include "plot.hpp"
 #include "tuvello.h"
@@ -56,6 +57,7 @@ Commands:
   render   write the WAV image of a song text to a file or a pipe
 )" TUVELLO_PLAY_LINE
     R"(  check    report every command that has no effect or not the one it seems to
+  notes    list each note: its command, its time and its place in the WAV image
   import   convert an RTTTL ringtone into song text
   plot     draw the notes of a song text as an SVG picture
   demo     write the built-in demo song to demo.wav
@@ -172,6 +174,39 @@ Exit status: 0 nothing to report; 1 something reported, out of memory, or the
 report could not be written; 2 usage error or unreadable input.
 )";
 
+constexpr const char* kNotesHelp =
+    R"(Usage: tuvello notes [TEXT | -f FILE] [--json] [--max-input N]
+
+Prints the note map of a song text: one line per note or pause, in the order
+they play, after a header line of tab-separated column names:
+
+  note command offset length line column start seconds image_offset bytes
+  frames pitch_hz amplitude pipe decay text
+
+note and command count from 1; offset and length give the command's bytes in
+the text (offset from 0), line and column its place as tuvello check shows it;
+start and seconds its time in the song; image_offset and bytes its note block
+in the WAV image; frames the frames that carry the tone; pitch_hz the pitch
+heard (0 for a pause); amplitude the peak sample value at the block's start;
+pipe and decay 1 when on; text the command as written (escaped as by check).
+With --json each note is one JSON object per line, with the same names.
+
+Without TEXT or -f the text is read from standard input; when that is a
+terminal, the built-in demo song is listed.
+
+  TEXT             the song text, e.g. 'len:200;c;e;g'
+  -f, --file FILE  read the song text from FILE (- for standard input); one
+                   final line break is dropped
+  --json           one JSON object per note instead of the table
+  --max-input N    refuse a song text longer than N bytes (K, M or G suffix;
+                   default 64M)
+  -h, --help       show this help
+  -V, --version    show the version
+
+Exit status: 0 listed; 1 the list could not be written; 2 usage error or
+unreadable input.
+)";
+
 constexpr const char* kImportHelp =
     R"(Usage: tuvello import [RTTTL | -f FILE] [-o FILE] [--strict] [--max-input N]
 
@@ -250,7 +285,7 @@ Exit status: 0 written; 1 the song's image would pass 2147483647 bytes, or the
 output could not be written; 2 usage error or unreadable input.
 )";
 
-enum class Command { render, play, check, import, plot, demo };
+enum class Command { render, play, check, notes, import, plot, demo };
 
 struct CommandInfo {
   const char* name;
@@ -263,14 +298,15 @@ constexpr CommandInfo kCommands[] = {
 #ifdef TUVELLO_HAVE_PLAY
     {"play", Command::play, kPlayHelp},
 #endif
-    {"check", Command::check, kCheckHelp},    {"import", Command::import, kImportHelp},
-    {"plot", Command::plot, kPlotHelp},       {"demo", Command::demo, kDemoHelp},
+    {"check", Command::check, kCheckHelp},    {"notes", Command::notes, kNotesHelp},
+    {"import", Command::import, kImportHelp}, {"plot", Command::plot, kPlotHelp},
+    {"demo", Command::demo, kDemoHelp},
 };
 
 #ifdef TUVELLO_HAVE_PLAY
-constexpr const char* kCommandList = "render, play, check, import, plot, demo or help";
+constexpr const char* kCommandList = "render, play, check, notes, import, plot, demo or help";
 #else
-constexpr const char* kCommandList = "render, check, import, plot, demo or help";
+constexpr const char* kCommandList = "render, check, notes, import, plot, demo or help";
 #endif
 
 const CommandInfo* find_command(std::string_view name) {
@@ -289,6 +325,7 @@ struct Options {
   bool print_text = false;
   bool strict = false;
   bool rtttl = false;  // the input is an RTTTL ringtone
+  bool json = false;   // notes: JSON lines instead of a table
   std::int64_t max_bytes = tuvello::image::kMaxImageBytes;
   std::size_t max_input = kDefaultMaxInput;
 };
@@ -368,7 +405,7 @@ std::string shown_option(const std::string& seen, const std::string& long_name) 
   return escape_name(std::string("-") + static_cast<char>(optopt));
 }
 
-enum LongOnly { kStrict = 256, kMaxBytes, kMaxInput, kText, kRtttl };
+enum LongOnly { kStrict = 256, kMaxBytes, kMaxInput, kText, kRtttl, kJson };
 
 // Parses the arguments after the command name (argv[0] is the command name).
 // Returns an error message, or nullopt; sets *exit_now for --help and
@@ -379,7 +416,8 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
   const bool takes_text = c != Command::demo;
   const bool writes =
       c == Command::render || c == Command::demo || c == Command::import || c == Command::plot;
-  const bool says = c != Command::check && c != Command::import;  // a summary -q silences
+  // a summary -q silences
+  const bool says = c != Command::check && c != Command::notes && c != Command::import;
 
   std::vector<option> longs;
   std::string shorts = ":hV";  // ':' first: a missing value is reported as ':'
@@ -404,6 +442,7 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
   if (c == Command::render || c == Command::play) add("rtttl", no_argument, kRtttl);
   if (c == Command::render) add("max-bytes", required_argument, kMaxBytes);
   if (c == Command::demo) add("text", no_argument, kText);
+  if (c == Command::notes) add("json", no_argument, kJson);
   longs.push_back({nullptr, 0, nullptr, 0});
 
   opterr = 0;
@@ -444,6 +483,9 @@ std::optional<std::string> parse_options(int argc, char** argv, const CommandInf
         break;
       case kRtttl:
         o.rtttl = true;
+        break;
+      case kJson:
+        o.json = true;
         break;
       case kMaxBytes: {
         const std::optional<std::int64_t> n = parse_max_bytes(optarg);
@@ -641,9 +683,9 @@ int write_song(const Options& o, const char* command, std::string_view text,
     return kFailed;
   }
   if (!o.quiet) {
-    std::fprintf(stderr, "wrote %s: %s, %.3f s, %zu bytes%s\n",
+    std::fprintf(stderr, "wrote %s: %s, %.3f s, %lld bytes%s\n",
                  to_stdout ? "<stdout>" : escape_name(output).c_str(),
-                 plural(summary.notes, "note").c_str(), seconds, size,
+                 plural(summary.notes, "note").c_str(), seconds, static_cast<long long>(size),
                  warnings_phrase(warnings).c_str());
   }
   hint_if_text_is_a_file(o, command, warnings);
@@ -790,6 +832,8 @@ int run(int argc, char** argv) {
       return run_check(in);
     case Command::plot:
       return run_plot(o, in);
+    case Command::notes:
+      return print_note_map(in.text, o.json) && finish_stdout() ? kOk : write_failed("notes");
     case Command::play:
 #ifdef TUVELLO_HAVE_PLAY
       return run_play(o, in);

@@ -441,6 +441,63 @@ class CheckReportsCommands(unittest.TestCase):
         self.assertEqual(lines[-1], b"<stdin>: 1 note, 0.100 s, 1999999 warnings")
 
 
+class NotesAndStreamsFollowTheSong(unittest.TestCase):
+    def test_the_table_has_a_header_and_one_line_per_note(self):
+        r = run("notes", "len:200;vol:80;c;x;oct:1;pipe:1;dec:1;\tp;a:7")
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual(
+            r.stdout.decode().splitlines(),
+            [
+                "note\tcommand\toffset\tlength\tline\tcolumn\tstart\tseconds\timage_offset\tbytes"
+                "\tframes\tpitch_hz\tamplitude\tpipe\tdecay\ttext",
+                "1\t3\t15\t1\t1\t16\t0.000000\t0.200000\t44\t8820\t4408\t130.815\t26214\t0\t0\tc",
+                "2\t9\t41\t3\t1\t42\t0.200000\t0.200000\t8864\t8820\t4408\t440.000\t26214\t1\t1\ta:7",
+            ],
+        )
+
+    def test_json_lines_tile_the_rendered_image(self):
+        text = "len:30;c;\nd;p;len:125;vol:5;e;dec:1;f"
+        lines = run("notes", "--json", text).stdout.decode().splitlines()
+        notes = [__import__("json").loads(line) for line in lines]
+        image = run("render", text, "-o", "-").stdout
+        self.assertEqual([n["text"] for n in notes], ["c", "p", "e", "f"])
+        offset = 44
+        for n in notes:
+            self.assertEqual(n["image_offset"], offset)
+            block = image[offset:offset + n["bytes"]]
+            self.assertEqual(block[2 * n["frames"]:], bytes(n["bytes"] - 2 * n["frames"]))
+            self.assertEqual(any(block), n["pitch_hz"] > 0)
+            offset += n["bytes"]
+        self.assertEqual(offset, len(image))
+        self.assertEqual((notes[1]["line"], notes[1]["column"]), (2, 3))
+
+    @needs_memory_limits
+    def test_render_streams_a_song_larger_than_its_memory(self):
+        # A 1.1 GB image under a 256 MB address-space limit, to a pipe.
+        text = b"len:500;" + b"c;" * 50_000
+
+        def limit():
+            resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
+
+        render = subprocess.Popen([TUVELLO, "render", "-q", "-"], stdin=subprocess.PIPE,
+                                  stdout=subprocess.PIPE, preexec_fn=limit)
+        render.stdin.write(text)
+        render.stdin.close()
+        total = 0
+        head = render.stdout.read(44)
+        while chunk := render.stdout.read(1 << 20):
+            total += len(chunk)
+        self.assertEqual(render.wait(timeout=120), 0)
+        self.assertEqual(total, 50_000 * 22050)
+        self.assertEqual(struct.unpack("<I", head[40:44])[0], total)
+
+    def test_too_long_and_out_of_memory_read_differently(self):
+        r = run("render", "-o", os.devnull, "-", input=b"len:500;" + b"c;" * 100_000, stdin=None)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"would pass 2147483647 bytes", r.stderr)
+        self.assertNotIn(b"out of memory", r.stderr)
+
+
 class HelpVersionAndUsageErrors(unittest.TestCase):
     def test_help_and_version_everywhere(self):
         for command in ((), ("render",), ("check",), ("demo",)):
