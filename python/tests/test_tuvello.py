@@ -134,8 +134,8 @@ class FreeOnceTest(unittest.TestCase):
         tuvello.duration(DEMO)
         tuvello.render(None)
         with tempfile.TemporaryDirectory() as directory:
-            tuvello.save(DEMO, os.path.join(directory, "song.wav"))
-        counter.assert_each_image_freed_once(self, 4)
+            tuvello.save(DEMO, os.path.join(directory, "song.wav"))  # streams: no image
+        counter.assert_each_image_freed_once(self, 3)
 
     def test_the_image_is_freed_once_when_reading_it_fails(self):
         counter = CallCounter(self)
@@ -266,7 +266,6 @@ class SaveFollowsTheFileRulesTest(unittest.TestCase):
     def test_bytes_and_path_like_paths_and_a_wrong_type_before_rendering(self):
         import pathlib
 
-        counter = CallCounter(self)
         tuvello.save("c", os.fsencode(self.path))
         self.assertEqual(os.path.getsize(self.path), 4454)
 
@@ -277,9 +276,10 @@ class SaveFollowsTheFileRulesTest(unittest.TestCase):
         tuvello.save("c;d", Named())
         self.assertEqual(os.path.getsize(self.path + "2"), 44 + 2 * 4410)
         tuvello.save("c", pathlib.PurePosixPath(self.path + "3"))
-        with self.assertRaises(TypeError):
-            tuvello.save("c", 42)
-        self.assertEqual(len(counter.created), 3)  # the wrong type rendered nothing
+        # The wrong type is refused before anything is rendered.
+        with mock.patch.object(tuvello, "SongFile", side_effect=AssertionError("rendered")):
+            with self.assertRaises(TypeError):
+                tuvello.save("c", 42)
 
     def test_names_up_to_name_max_work(self):
         for length in (238, 248, 255):
@@ -424,6 +424,92 @@ print(interrupted, (rss() - start) >> 20)
             # Without the library's measure both causes are named.
             with self.assertRaisesRegex(MemoryError, "out of memory, or its image would pass"):
                 tuvello.render(text)
+
+
+class StreamingNotesAndWarningsTest(unittest.TestCase):
+    TEXT = "len:30;c;\tx;vol:50;pipe:1;dec:1;a;p;len:125;cs;oct:8;h;len:200"
+
+    def test_a_song_file_reads_as_the_image_in_any_pieces_and_after_seeks(self):
+        image = tuvello.render(self.TEXT)
+        for piece in (1, 7, 4096, 65537):
+            with tuvello.open(self.TEXT) as song:
+                chunks = iter(lambda: song.read(piece), b"")
+                self.assertEqual(b"".join(chunks), image, piece)
+        with tuvello.open(self.TEXT) as song:
+            self.assertEqual(song.size, len(image))
+            for offset, whence, at in ((100, io.SEEK_SET, 100), (-7, io.SEEK_END, len(image) - 7),
+                                       (-50, io.SEEK_CUR, len(image) - 50), (45, io.SEEK_SET, 45)):
+                self.assertEqual(song.seek(offset, whence), at)
+                self.assertEqual(song.read(333), image[at:at + 333])
+            song.seek(len(image) + 10)
+            self.assertEqual((song.read(), song.tell()), (b"", len(image) + 10))
+            with self.assertRaises(ValueError):
+                song.seek(-1)
+        with self.assertRaises(ValueError):
+            song.read(1)
+
+    def test_wave_and_copyfileobj_take_a_song_file(self):
+        image = tuvello.render(DEMO)
+        with tuvello.open(DEMO) as song:
+            with wave.open(song) as wav:
+                self.assertEqual(wav.getparams(), read_wav(image)[0])
+                self.assertEqual(wav.readframes(wav.getnframes()), read_wav(image)[1])
+            song.seek(0)
+            out = io.BytesIO()
+            shutil.copyfileobj(song, out)
+        self.assertEqual(out.getvalue(), image)
+
+    def test_measure_and_the_note_map_describe_the_image(self):
+        image = tuvello.render(self.TEXT)
+        self.assertEqual(tuvello.measure(self.TEXT), len(image))
+        notes = tuvello.notes(self.TEXT)
+        self.assertEqual([self.TEXT[n.offset:n.offset + n.length] for n in notes],
+                         ["c", "a", "p", "cs", "h"])
+        self.assertEqual(notes[1], tuvello.Note(command=7, offset=32, length=1, image_offset=44 + 1322,
+                                                bytes=1322, frames=659, pitch_hz=220.0,
+                                                amplitude=16384, pipe=True, decay=True))
+        self.assertEqual(notes[4].pitch_hz, 493.88 * 9 / 2)
+        end = 44
+        for n in notes:
+            self.assertEqual(n.image_offset, end)
+            end += n.bytes
+        self.assertEqual(end, len(image))
+        self.assertAlmostEqual(notes[3].start, (1322 * 3) / 44100)
+        with self.assertRaises(dataclasses_frozen_error()):
+            notes[0].bytes = 1
+
+    def test_check_gives_the_warnings_with_their_places(self):
+        self.assertEqual(
+            [(w.command, w.offset, w.length, w.message) for w in tuvello.check(self.TEXT)],
+            [(3, 9, 2, "command 3 '\\tx': unknown key '\\tx', so the command is skipped"),
+             (13, 55, 7, "command 13 'len:200': no note follows, so the setting has no effect")],
+        )
+        self.assertEqual(tuvello.check("c;e"), [])
+
+    def test_too_long_is_its_own_error_everywhere(self):
+        text = "len:500;" + "c;" * 97400
+        for call in (tuvello.measure, tuvello.notes, tuvello.open):
+            with self.subTest(call=call.__name__):
+                with self.assertRaises(tuvello.SongTooLongError):
+                    call(text)
+        self.assertEqual(len(tuvello.check(text)), 1)
+
+    def test_save_streams_without_an_image(self):
+        library = tuvello._library()
+        with tempfile.TemporaryDirectory() as directory, mock.patch.object(
+            library, "create_song", side_effect=AssertionError("an image was made")
+        ):
+            path = os.path.join(directory, "song.wav")
+            tuvello.save(self.TEXT, path)
+            with open(path, "rb") as file:
+                data = file.read()
+        self.assertEqual(data, tuvello.render(self.TEXT))
+
+
+def dataclasses_frozen_error():
+    import dataclasses
+
+    return dataclasses.FrozenInstanceError
 
 
 class LibraryLookupTest(unittest.TestCase):

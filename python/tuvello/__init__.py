@@ -44,6 +44,7 @@ from __future__ import annotations
 import ctypes
 import dataclasses
 import errno
+import io
 import os
 import secrets
 import signal
@@ -52,8 +53,9 @@ import stat
 import threading
 from typing import Iterable, List, Tuple, Union
 
-__all__ = ["LibraryNotFoundError", "RtttlWarning", "SongText", "SongTooLongError", "__version__",
-           "duration", "from_rtttl", "library_path", "render", "save"]
+__all__ = ["LibraryNotFoundError", "Note", "RtttlWarning", "SongFile", "SongText", "SongTooLongError",
+           "SongWarning", "__version__", "check", "duration", "from_rtttl", "library_path", "measure",
+           "notes", "open", "render", "save"]
 
 #: What the functions take as a song text (or ringtone): see above.
 SongText = Union[str, bytes, bytearray, memoryview, None]
@@ -65,7 +67,7 @@ def _header_version() -> str:
 
     header = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "include", "tuvello.h")
     try:
-        with open(header, encoding="utf-8") as file:
+        with io.open(header, encoding="utf-8") as file:
             text = file.read()
     except OSError:
         return "0+unknown"
@@ -280,16 +282,28 @@ def _write_all(fd, data):
         view = view[os.write(fd, view) :]
 
 
-def _write_directly(path, info, image):
+def _chunks(song):
+    """The bytes of a SongFile in order, 64 KiB at a time."""
+    buffer = bytearray(1 << 16)
+    while True:
+        n = song.readinto(buffer)
+        if not n:
+            return
+        yield memoryview(buffer)[:n]
+
+
+def _write_directly(path, info, song):
     """A device, FIFO or socket takes the bytes in place."""
     if stat.S_ISSOCK(info.st_mode):
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
             connection.connect(path)
-            connection.sendall(image)
+            for chunk in _chunks(song):
+                connection.sendall(chunk)
         return
     fd = os.open(path, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC)
     try:
-        _write_all(fd, image)
+        for chunk in _chunks(song):
+            _write_all(fd, chunk)
     finally:
         os.close(fd)
 
@@ -334,7 +348,7 @@ def _signals_that_end_the_save():
     return saved
 
 
-def _replace_atomically(target, info, image):
+def _replace_atomically(target, info, song):
     temporary, fd = _temporary_beside(target)
     try:
         if info is not None:
@@ -347,7 +361,8 @@ def _replace_atomically(target, info, image):
                     pass
             # Never a set-user-ID or set-group-ID bit.
             os.fchmod(fd, stat.S_IMODE(info.st_mode) & 0o777)
-        _write_all(fd, image)
+        for chunk in _chunks(song):
+            _write_all(fd, chunk)
         os.fsync(fd)
         os.close(fd)
         fd = -1
@@ -373,7 +388,8 @@ def _replace_atomically(target, info, image):
 
 def save(text: SongText, path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]) -> None:
     """Renders the song text and writes its WAV file to path (str, bytes or
-    os.PathLike).
+    os.PathLike), streaming it: memory holds the text and 64 KiB, never the
+    whole image.
 
     A regular file (or a new one) appears complete or not at all: the image
     goes to a temporary file beside it, which is synced and then renamed over
@@ -388,16 +404,22 @@ def save(text: SongText, path: Union[str, bytes, "os.PathLike[str]", "os.PathLik
     path = os.fsencode(os.fspath(path))
     if not path:
         raise FileNotFoundError(errno.ENOENT, "empty path", path)
-    image = render(text)
+    # Measured and opened first (a song too long touches no file), then
+    # streamed: memory holds the text and 64 KiB, never the image.
+    with SongFile(text) as song:
+        _save_song(song, path)
+
+
+def _save_song(song, path):
     target, info = _final_target(path)
     if info is not None and stat.S_ISDIR(info.st_mode):
         raise IsADirectoryError(errno.EISDIR, os.strerror(errno.EISDIR), path)
     if info is not None and not stat.S_ISREG(info.st_mode):
-        _write_directly(target, info, image)
+        _write_directly(target, info, song)
         return
     saved = _signals_that_end_the_save()
     try:
-        _replace_atomically(target, info, image)
+        _replace_atomically(target, info, song)
     except _Terminated as terminated:
         for number, handler in saved.items():
             signal.signal(number, handler)
@@ -469,3 +491,206 @@ def from_rtttl(ringtone: SongText) -> Tuple[str, List[RtttlWarning]]:
     text = ctypes.create_string_buffer(length + 1)
     convert(data, text, length + 1, _WarningVisitor(), None)
     return text.value.decode("ascii"), warnings
+
+
+# ---- Measuring, streaming, the note map and warnings -----------------------
+
+_SongReader = ctypes.c_void_p
+
+
+class _CNote(ctypes.Structure):
+    _fields_ = [
+        ("struct_size", ctypes.c_uint32),
+        ("command", ctypes.c_int32),
+        ("text_offset", ctypes.c_int64),
+        ("text_length", ctypes.c_int64),
+        ("image_offset", ctypes.c_int64),
+        ("bytes", ctypes.c_int32),
+        ("frames", ctypes.c_int32),
+        ("pitch_hz", ctypes.c_double),
+        ("amplitude", ctypes.c_int32),
+        ("flags", ctypes.c_int32),
+    ]
+
+
+_NoteVisitor = ctypes.CFUNCTYPE(ctypes.c_int, ctypes.POINTER(_CNote), ctypes.c_void_p)
+
+_NOTE_PIPE = 1
+_NOTE_DECAY = 2
+_BYTE_RATE = 44100  # bytes of the data chunk per second of song
+
+
+def _song_api(name, argtypes, restype):
+    """A function of the 1.1 song API, bound once per library."""
+    library = _library()
+    bound = library.cdll.__dict__.get("_tuvello_" + name)
+    if bound is None:
+        try:
+            function = getattr(library.cdll, name)
+        except AttributeError:
+            raise OSError(f"the tuvello library {library.path} has no {name} (1.1 or later needed)")
+        bound = _bind(function, argtypes, restype)
+        library.cdll.__dict__["_tuvello_" + name] = bound
+    return bound
+
+
+@dataclasses.dataclass(frozen=True)
+class Note:
+    """One note or pause of a song: the command that made it and its note block."""
+
+    command: int  # 1-based number of the command in the text
+    offset: int  # byte offset of the command as written (a character offset for a str)
+    length: int  # its length in bytes, without the ';'
+    image_offset: int  # byte offset of the note block in the WAV image (the first is 44)
+    bytes: int  # block size
+    frames: int  # frames that carry the tone; the block's last ones are silent
+    pitch_hz: float  # the pitch heard, in Hz; 0.0 for a pause
+    amplitude: int  # peak sample value at the block's start (0 for a pause)
+    pipe: bool  # every sixteenth sample at twice the frequency
+    decay: bool  # a linear fade over the block
+
+    @property
+    def start(self) -> float:
+        """When the note starts, in seconds from the song's start."""
+        return (self.image_offset - 44) / _BYTE_RATE
+
+    @property
+    def seconds(self) -> float:
+        """How long the note's block lasts, in seconds."""
+        return self.bytes / _BYTE_RATE
+
+
+@dataclasses.dataclass(frozen=True)
+class SongWarning:
+    """A command that has no effect, or not the one its writer probably meant."""
+
+    command: int  # 1-based number of the command
+    offset: int  # byte offset of the command as written (a character offset for a str)
+    length: int  # its length in bytes, without the ';'
+    kind: int  # the library's TUVELLO_WARN_* value
+    message: str  # "command N 'COMMAND': REASON", one line
+
+
+def measure(text: SongText) -> int:
+    """The length in bytes of the song text's WAV image, without rendering it.
+
+    Raises SongTooLongError when the image would pass 2147483647 bytes.
+    """
+    size = _song_api("TUVELLO_MeasureSong", [ctypes.c_char_p], ctypes.c_int64)(_song_text(text))
+    if size < 0:
+        raise SongTooLongError("the song's WAV image would pass 2147483647 bytes")
+    return size
+
+
+def notes(text: SongText) -> List[Note]:
+    """The song's notes and pauses in the order they play: its note map.
+
+    Raises SongTooLongError when the image would pass 2147483647 bytes.
+    """
+    for_each = _song_api("TUVELLO_ForEachNote", [ctypes.c_char_p, _NoteVisitor, ctypes.c_void_p],
+                         ctypes.c_int32)
+    found = []
+
+    def visit(note, _context):
+        n = note.contents
+        found.append(Note(n.command, n.text_offset, n.text_length, n.image_offset, n.bytes,
+                          n.frames, n.pitch_hz, n.amplitude, bool(n.flags & _NOTE_PIPE),
+                          bool(n.flags & _NOTE_DECAY)))
+        return 0
+
+    if for_each(_song_text(text), _NoteVisitor(visit), None) < 0:
+        raise SongTooLongError("the song's WAV image would pass 2147483647 bytes")
+    return found
+
+
+def check(text: SongText) -> List[SongWarning]:
+    """The warnings about a song text in text order, at most one per command:
+    the commands the library skips, reads otherwise than written, or that
+    change nothing. The same as `tuvello check` prints."""
+    for_each = _song_api("TUVELLO_ForEachWarning",
+                         [ctypes.c_char_p, _WarningVisitor, ctypes.c_void_p], ctypes.c_int32)
+    found = []
+
+    def visit(warning, _context):
+        w = warning.contents
+        found.append(SongWarning(w.command, w.text_offset, w.text_length, w.kind,
+                                 w.message.decode("ascii", "replace")))
+        return 0
+
+    for_each(_song_text(text), _WarningVisitor(visit), None)
+    return found
+
+
+class SongFile(io.RawIOBase):
+    """The song text's WAV image as a read-only binary file, rendered as it
+    is read: memory holds the text and a few KiB, whatever the song's
+    length. Seekable; wave.open() and shutil.copyfileobj() take it. Close it
+    (or use it in a with statement) to release the library's reader."""
+
+    def __init__(self, text: SongText) -> None:
+        super().__init__()
+        self._reader = None
+        self._data = _song_text(text) or b""  # the reader reads it in place: kept alive here
+        self.size = measure(self._data)  # raises SongTooLongError first
+        self._pos = 0
+        self._read = _song_api("TUVELLO_ReadSong", [_SongReader, ctypes.c_void_p, ctypes.c_int32],
+                               ctypes.c_int32)
+        self._seek = _song_api("TUVELLO_SeekSong", [_SongReader, ctypes.c_int64], ctypes.c_int32)
+        self._close = _song_api("TUVELLO_CloseSong", [_SongReader], ctypes.c_int32)
+        open_song = _song_api("TUVELLO_OpenSong", [ctypes.c_char_p], _SongReader)
+        deferred = _SignalsDeferred()  # the reader is only a number until it is kept
+        try:
+            self._reader = open_song(self._data)
+        finally:
+            deferred.release()
+        if not self._reader:
+            raise MemoryError("tuvello could not open the song: out of memory")
+
+    def readable(self) -> bool:
+        return True
+
+    def seekable(self) -> bool:
+        return True
+
+    def readinto(self, buffer) -> int:  # type: ignore[override]
+        if self.closed:
+            raise ValueError("I/O operation on closed file")
+        view = memoryview(buffer).cast("B")
+        wanted = min(len(view), self.size - self._pos, 1 << 30)
+        if wanted <= 0:
+            return 0
+        target = (ctypes.c_ubyte * len(view)).from_buffer(view)
+        n = self._read(self._reader, target, wanted)
+        if n < 0:
+            raise OSError("tuvello could not read the song")
+        self._pos += n
+        return n
+
+    def seek(self, offset: int, whence: int = io.SEEK_SET) -> int:
+        if self.closed:
+            raise ValueError("I/O operation on closed file")
+        base = {io.SEEK_SET: 0, io.SEEK_CUR: self._pos, io.SEEK_END: self.size}[whence]
+        position = base + offset
+        if position < 0:
+            raise ValueError(f"negative seek position {position}")
+        # Past the end reads give b"", as for any file.
+        if self._seek(self._reader, min(position, self.size)) != 0:
+            raise OSError("tuvello could not seek in the song")
+        self._pos = position
+        return position
+
+    def tell(self) -> int:
+        return self._pos
+
+    def close(self) -> None:
+        if self._reader:
+            reader, self._reader = self._reader, None
+            self._close(reader)
+        super().close()
+
+
+def open(text: SongText) -> SongFile:  # noqa: A001 - a file object, as io.open gives one
+    """The song text's WAV image as a readable, seekable binary file that
+    renders as it is read (see SongFile). Raises SongTooLongError when the
+    image would pass 2147483647 bytes, MemoryError when memory runs out."""
+    return SongFile(text)
