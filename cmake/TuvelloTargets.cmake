@@ -1,6 +1,11 @@
 # Build settings shared by every variant of the library.
 
-set(TUVELLO_32BIT_FLAGS -m32 -msse2 -mfpmath=sse)
+# The source tree, also when a smaller project (tests/cross) includes this file.
+get_filename_component(TUVELLO_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
+
+# A 32-bit x86 build as an i386 distribution makes one: no SSE2, x87
+# arithmetic (the compiler's default for -m32). The library is exact anyway.
+set(TUVELLO_32BIT_FLAGS -m32)
 
 # Warnings and language level for everything we compile.
 add_library(tuvello_warnings INTERFACE)
@@ -36,8 +41,8 @@ target_link_libraries(tuvello_warnings INTERFACE tuvello_hardening)
 # The public header and the internal source tree.
 add_library(tuvello_headers INTERFACE)
 target_include_directories(tuvello_headers INTERFACE
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/include>
-  $<BUILD_INTERFACE:${PROJECT_SOURCE_DIR}/src>)
+  $<BUILD_INTERFACE:${TUVELLO_ROOT}/include>
+  $<BUILD_INTERFACE:${TUVELLO_ROOT}/src>)
 
 set(TUVELLO_SOURCES
   src/image/block_allocator.cpp
@@ -48,11 +53,12 @@ set(TUVELLO_SOURCES
   src/import/convert_rtttl.cpp
   src/import/rtttl.cpp
   src/synth/note_block.cpp
+  src/synth/sample.cpp
   src/synth/sine_kernels.cpp
   src/text/diagnostics.cpp
   src/text/integer_parse.cpp
   src/text/interpreter.cpp)
-list(TRANSFORM TUVELLO_SOURCES PREPEND "${PROJECT_SOURCE_DIR}/")
+list(TRANSFORM TUVELLO_SOURCES PREPEND "${TUVELLO_ROOT}/")
 
 # Library code: no exceptions or RTTI (nothing may cross the C boundary and
 # the shared object must not need libstdc++), hidden unless exported.
@@ -78,7 +84,7 @@ function(tuvello_add_library name extra_flags)
   target_link_options(${name} PRIVATE ${extra_flags}
     # Only the public functions are exported. Linked as C, so nothing of
     # libstdc++ comes along; -z defs proves nothing of it is needed.
-    "-Wl,--version-script=${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
+    "-Wl,--version-script=${TUVELLO_ROOT}/src/image/tuvello.map"
     -static-libgcc -Wl,--as-needed)
   if(NOT TUVELLO_SANITIZING)
     target_link_options(${name} PRIVATE -Wl,-z,defs)
@@ -89,12 +95,15 @@ function(tuvello_add_library name extra_flags)
     OUTPUT_NAME ${name}
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
-    LINK_DEPENDS "${PROJECT_SOURCE_DIR}/src/image/tuvello.map")
+    LINK_DEPENDS "${TUVELLO_ROOT}/src/image/tuvello.map")
 endfunction()
 
-# Whether the compiler can build and link 32-bit x86 code here.
+# Whether the compiler can build and link 32-bit x86 code here; if so,
+# TUVELLO_32BIT_RUNNER is what runs it: nothing where the kernel runs 32-bit
+# programs, qemu-i386 where it does not (some virtual machines), NOTFOUND
+# when neither works.
 function(tuvello_check_32bit result_var)
-  if(DEFINED CACHE{${result_var}})
+  if(DEFINED CACHE{${result_var}} AND DEFINED CACHE{TUVELLO_32BIT_RUNNER})
     return()
   endif()
   set(dir "${CMAKE_BINARY_DIR}/check-32bit")
@@ -102,6 +111,20 @@ function(tuvello_check_32bit result_var)
   try_compile(ok "${dir}/build" SOURCES "${dir}/check.cpp"
     COMPILE_DEFINITIONS ${TUVELLO_32BIT_FLAGS}
     LINK_OPTIONS ${TUVELLO_32BIT_FLAGS}
-    LINK_LIBRARIES m)
+    LINK_LIBRARIES m
+    COPY_FILE "${dir}/check32")
+  set(runner NOTFOUND)
+  if(ok)
+    execute_process(COMMAND "${dir}/check32" RESULT_VARIABLE native OUTPUT_QUIET ERROR_QUIET)
+    if(native EQUAL 0)
+      set(runner "")
+    else()
+      find_program(TUVELLO_QEMU_I386 qemu-i386)
+      if(TUVELLO_QEMU_I386)
+        set(runner "${TUVELLO_QEMU_I386}")
+      endif()
+    endif()
+  endif()
   set(${result_var} ${ok} CACHE BOOL "Whether -m32 builds work")
+  set(TUVELLO_32BIT_RUNNER "${runner}" CACHE STRING "What runs 32-bit x86 programs here (empty: the kernel)")
 endfunction()

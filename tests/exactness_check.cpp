@@ -1,15 +1,22 @@
 // The fast sample loop against the extended-precision formula, on every
 // sample loop this processor runs: every note and multiplier at every full
 // amplitude, plain and piped, over all 11023 frames of the longest note; and
-// decayed notes at every accepted length and volume. One differing sample
-// fails. Built for 64-bit and 32-bit x86 alike, so it uses no test framework.
+// decayed notes at every accepted length and volume. Then the exact sample's
+// fixed-point arithmetic, which the loops rarely need, on every frame at full
+// scale. One differing sample fails. Built for every target the library is
+// tested on (32-bit x86, aarch64 under emulation), so it uses no test
+// framework.
 //
-// usage: exactness_check [--exhaustive]   (decay on every note, plain and piped)
+// usage: exactness_check [--exhaustive | --sampled]
+//   --exhaustive  decay on every note, plain and piped
+//   --sampled     multipliers 1 and 9, volumes 5, 50 and 95 at full length, and a
+//                 spread of decayed lengths and volumes: for emulators
 #include <cstdio>
 #include <cstring>
 #include <vector>
 
 #include "reference_note_block.hpp"
+#include "synth/sample.hpp"
 #include "text/note_settings.hpp"
 
 using namespace tuvello::synth;
@@ -29,14 +36,24 @@ struct Tally {
 
 std::vector<SineKernel> kernels_here() {
   std::vector<SineKernel> out;
-  for (SineKernel k : {SineKernel::baseline, SineKernel::avx2, SineKernel::avx512}) {
+  for (SineKernel k :
+       {SineKernel::portable, SineKernel::baseline, SineKernel::avx2, SineKernel::avx512}) {
     if (kernel_supported(k)) out.push_back(k);
   }
   return out;
 }
 
 const char* name_of(SineKernel k) {
-  return k == SineKernel::avx512 ? "avx512" : k == SineKernel::avx2 ? "avx2" : "baseline";
+  switch (k) {
+    case SineKernel::avx512:
+      return "avx512";
+    case SineKernel::avx2:
+      return "avx2";
+    case SineKernel::baseline:
+      return "baseline";
+    default:
+      return "portable";
+  }
 }
 
 // Compares one block on every kernel with its reference samples.
@@ -65,29 +82,49 @@ void check_block(const NoteBlock& b, const ReferenceSines& sines, const Referenc
 NoteBlock block_for(double note, int multiplier, int len, int vol, bool pipe, bool decay) {
   NoteSettings s;
   s.length_ms = len;
-  s.volume = static_cast<float>(static_cast<long double>(vol) / 100.0L);
+  s.volume = tuvello::text::volume_of_percent(vol);
   s.multiplier = multiplier;
   s.pipe = pipe;
   s.decay = decay;
   return plan_note_block(note, s, 22050, 44100);
 }
 
+// Every frame of the longest note at full scale, or every `step`th, in fixed
+// point alone and through exact_sample, against the reference sines.
+long check_exact_sample(double f, const ReferenceSines& sines, std::int32_t step) {
+  long failed = 0;
+  for (std::int32_t n = 1; n <= kLongest; n += step) {
+    const auto expected = static_cast<std::int32_t>(std::llrint(32767 * sines[n]));
+    const std::int32_t fixed = sample_in_fixed_point(f, n, 32767);
+    const std::int32_t exact = exact_sample(f, n, 32767);
+    if (fixed != expected || exact != expected) {
+      std::printf(
+          "MISMATCH exact sample: f=%.17g frame %d: fixed point %d, exact %d, expected %d\n", f, n,
+          fixed, exact, expected);
+      ++failed;
+    }
+  }
+  return failed;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   const bool exhaustive = argc > 1 && std::strcmp(argv[1], "--exhaustive") == 0;
+  const bool sampled = argc > 1 && std::strcmp(argv[1], "--sampled") == 0;
   const auto kernels = kernels_here();
   std::printf("sample loops:");
   for (SineKernel k : kernels) std::printf(" %s", name_of(k));
   std::printf("\n");
 
   Tally full, decayed;
-  long tie_steps = 0;
+  long tie_steps = 0, exact_failed = 0;
   for (double note : kNotes) {
-    for (int multiplier = 1; multiplier <= 9; ++multiplier) {
+    for (int multiplier = 1; multiplier <= 9; multiplier += sampled ? 8 : 1) {
       const ReferenceSines sines(note * multiplier, kLongest);
       const ReferenceSines doubled(note * multiplier * 2.0, kLongest);
-      for (int vol = 5; vol <= 100; ++vol) {
+      exact_failed += check_exact_sample(note * multiplier, sines, sampled ? 97 : 1);
+      for (int vol = 5; vol <= 100; vol += sampled ? 45 : 1) {
         for (bool pipe : {false, true}) {
           check_block(block_for(note, multiplier, 500, vol, pipe, false), sines, doubled, kernels,
                       full);
@@ -97,8 +134,8 @@ int main(int argc, char** argv) {
       const bool lowest = note == kNotes[0] && multiplier == 1;
       const bool highest = note == kNotes[11] && multiplier == 9;
       if (!exhaustive && !lowest && !highest) continue;
-      for (int len = 20; len <= 500; ++len) {
-        for (int vol = 5; vol <= 100; ++vol) {
+      for (int len = 20; len <= 500; len += sampled ? 41 : 1) {
+        for (int vol = 5; vol <= 100; vol += sampled ? 19 : 1) {
           for (bool pipe : {false, true}) {
             if (pipe && !exhaustive) continue;
             const NoteBlock b = block_for(note, multiplier, len, vol, pipe, true);
@@ -113,9 +150,10 @@ int main(int argc, char** argv) {
               full.blocks_failed);
   std::printf("decayed: %ld blocks passed, %ld failed\n", decayed.blocks_passed,
               decayed.blocks_failed);
+  std::printf("exact samples: %ld differ\n", exact_failed);
   if (tie_steps != 0)
     std::printf("FAILED: %ld decay steps with a fraction of one half\n", tie_steps);
-  const long failed = full.blocks_failed + decayed.blocks_failed + tie_steps;
+  const long failed = full.blocks_failed + decayed.blocks_failed + tie_steps + exact_failed;
   std::printf("%ld passed, %ld failed\n", full.blocks_passed + decayed.blocks_passed, failed);
   return failed == 0 ? 0 : 1;
 }

@@ -1,10 +1,13 @@
 #!/bin/sh
-# The 32-bit and 64-bit libraries render byte-identical images.
-# usage: identity_32_64.sh HOST64 LIB64 HOST32 LIB32 CORPUS WORKDIR
+# Another build of the library renders byte-identical images to the x86-64 one.
+# usage: identity_32_64.sh CORPUS WORKDIR LABEL HOST64 LIB64 HOST LIB [RUNNER...]
+#   RUNNER runs HOST when this machine cannot (qemu-i386, qemu-aarch64 -L ...)
 set -eu
-"$1" "$2" render "$5" > "$6/images64.bin"
-"$3" "$4" render "$5" > "$6/images32.bin"
-size=$(wc -c < "$6/images64.bin")
+corpus=$1 work=$2 label=$3 host64=$4 lib64=$5 host=$6 lib=$7
+shift 7
+"$host64" "$lib64" render "$corpus" > "$work/images-$label-x86_64.bin"
+"$@" "$host" "$lib" render "$corpus" > "$work/images-$label.bin"
+size=$(wc -c < "$work/images-$label-x86_64.bin")
 [ "$size" -gt 1000000 ] || { echo "suspiciously small output: $size bytes"; exit 1; }
-cmp "$6/images64.bin" "$6/images32.bin"
-echo "32-bit and 64-bit images identical: $size bytes over $(wc -l < "$5") texts"
+cmp "$work/images-$label-x86_64.bin" "$work/images-$label.bin"
+echo "$label and x86-64 images identical: $size bytes over $(wc -l < "$corpus") texts"

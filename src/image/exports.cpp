@@ -7,11 +7,13 @@
 #include "image/create_song.hpp"
 #include "image/little_endian.hpp"
 #include "image/song_stream.hpp"
+#include "synth/exact_arithmetic.hpp"
 #include "text/diagnostics.hpp"
 #include "tuvello.h"
 
 using namespace tuvello::image;
 namespace text = tuvello::text;
+namespace exact = tuvello::synth::exact;
 
 // The reader handed out: a stream, which holds the text by reference.
 struct TUVELLO_SongReader {
@@ -45,15 +47,25 @@ TUVELLO_API uint8_t* TUVELLO_CreateSong(const char* text) { return create_song(s
 
 TUVELLO_API int32_t TUVELLO_GetSongSize(const uint8_t* song) { return whole_size(song); }
 
+// Both quotients are rounded once, in integers: on x87 a division would leave
+// the result in an 80-bit register, and the caller would see it rounded twice
+// or not at all.
 TUVELLO_API double TUVELLO_GetSongDuration(const uint8_t* song) {
   if (song == nullptr) return 0.0;
-  return static_cast<double>(data_size(song)) / load_u32(song + kByteRateOffset);
+  const std::uint32_t data = data_size(song), rate = load_u32(song + kByteRateOffset);
+  if (data == 0 || rate == 0) return static_cast<double>(data) / rate;  // 0, inf or NaN: exact
+  return exact::double_of(exact::divide_to_bits(data, rate, 53));
 }
 
 TUVELLO_API float TUVELLO_GetSongLenght(const uint8_t* song) {
   if (song == nullptr) return 0.0f;
+  // The data size as a signed 32-bit number, over the sample rate.
   const auto data = static_cast<std::int32_t>(data_size(song));
-  return static_cast<float>(static_cast<long double>(data) / load_u32(song + kSampleRateOffset));
+  const std::uint32_t rate = load_u32(song + kSampleRateOffset);
+  if (data == 0 || rate == 0) return static_cast<float>(data) / static_cast<float>(rate);
+  const std::uint64_t magnitude = data < 0 ? 0 - static_cast<std::uint64_t>(data) : data;
+  const float lenght = exact::float_of(exact::divide_to_bits(magnitude, rate, 24));
+  return data < 0 ? -lenght : lenght;
 }
 
 TUVELLO_API int32_t TUVELLO_FreeSong(uint8_t* song) {

@@ -1,29 +1,138 @@
 #include "synth/note_block.hpp"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <cassert>
 #include <cmath>
 
 #include "image/little_endian.hpp"
+#include "synth/exact_arithmetic.hpp"
 #include "synth/sample.hpp"
 
 namespace tuvello::synth {
 namespace {
 
-std::int32_t round_to_int(long double x) { return static_cast<std::int32_t>(std::llrint(x)); }
-
 // Frames are filled in runs; a run in which some product came within 2^-26 of
-// a half-integer is written again with extended precision. The fast path's
-// error stays below 1e-10, so only those runs could round differently.
+// a half-integer is written again exactly. The fast path's error stays below
+// 1e-9 (sine_kernel.hpp), so only those runs could round differently.
 constexpr std::int32_t kRunFrames = 1024;  // a multiple of 16, as the loop needs
 constexpr double kNearTie = 0.5 - 0x1p-26;
 
-// The phase advance per frame in 2^-64 turns: tones are f × 2π × n / 44100
-// radians, with 2π rounded to a float as the tuning has it.
+// 2π as a float is 13176795 / 2^21; a turn per frame is f × that / (2π × 44100).
+// kTurnsPerHertz is 13176795 / (2^21 × 2π × 44100) × 2^79, rounded to an
+// integer: it is within 1/2 of the exact value, relative error below 2^-64.
+constexpr std::uint64_t kTurnsPerHertz = 0xbe37c6935e127b04;
+constexpr int kTurnsPerHertzShift = 79;
+
+// The phase advance per frame in 2^-64 turns, f × kTurnsPerHertz / 2^15
+// truncated: below the true value by less than 1 + f × 2^-16, which is under
+// 1.1 units for every tone (f < 2^13), so frame n ≤ 11023 (22046 when piped)
+// is less than 2.5e4 units, 1e-14 rad, off.
 std::uint64_t turns_per_frame(double frequency) {
-  constexpr long double kFloatTwoPiInTurns = 1.00000002782753515285623012961775321L;
-  const long double turns = frequency * kFloatTwoPiInTurns / kSineDivisor;
-  return static_cast<std::uint64_t>((turns - std::floor(turns)) * 0x1p64L);
+  const exact::Binary f = exact::binary_of(frequency);
+  const int shift = kTurnsPerHertzShift - 64 - f.exponent;
+  assert(shift > 0);
+  return exact::shift_right(exact::multiply(f.significand, kTurnsPerHertz), shift).low;
+}
+
+// Block bytes and frames come from the double seconds, exactly:
+// round(byte rate × seconds) and round(sample rate × seconds - 2), ties to
+// even. Rounding the product to a double first would change the frame count
+// at nine of the accepted lengths, and the byte count at twenty.
+struct LengthPlan {
+  double seconds;       // length / 1000, the double nearest to it
+  std::int32_t bytes;   // whole frames: round(byte rate × seconds) less an odd byte
+  std::int32_t frames;  // round(sample rate × seconds - 2)
+};
+
+constexpr LengthPlan plan_length(std::int32_t length_ms, std::uint32_t sample_rate,
+                                 std::uint32_t byte_rate) {
+  assert(length_ms > 0);
+  const exact::Binary seconds =
+      exact::divide_to_bits(static_cast<std::uint64_t>(length_ms), 1000, 53);
+  // seconds = significand / 2^shift, shift > 0 for any length below 2^52 s.
+  const int shift = -seconds.exponent;
+  const auto scaled = [&](std::uint32_t rate) {
+    return static_cast<std::int32_t>(
+        exact::round_shift(exact::multiply(seconds.significand, rate), shift));
+  };
+  // round(x - 2) = round(x) - 2: an even shift keeps which neighbour is even.
+  // A block holds whole frames: an odd byte count would shift every later
+  // sample of the song by one byte.
+  return {exact::double_of(seconds), scaled(byte_rate) & ~std::int32_t{1}, scaled(sample_rate) - 2};
+}
+
+// The accepted lengths at the image's rates, worked out once, at compile time.
+constexpr std::uint32_t kSampleRate = 22050;
+constexpr std::uint32_t kByteRate = 44100;
+constexpr auto kLengthPlans = [] {
+  std::array<LengthPlan, text::kLengthRange.high - text::kLengthRange.low + 1> plans{};
+  for (std::int32_t len = text::kLengthRange.low; len <= text::kLengthRange.high; ++len) {
+    plans[len - text::kLengthRange.low] = plan_length(len, kSampleRate, kByteRate);
+  }
+  return plans;
+}();
+
+LengthPlan length_plan(std::int32_t length_ms, std::uint32_t sample_rate, std::uint32_t byte_rate) {
+  if (sample_rate == kSampleRate && byte_rate == kByteRate &&
+      text::kLengthRange.contains(length_ms)) {
+    return kLengthPlans[length_ms - text::kLengthRange.low];
+  }
+  return plan_length(length_ms, sample_rate, byte_rate);
+}
+
+// round(volume × 32767), ties to even: the float's significand (24 bits)
+// times 32767 is exact in 64 bits.
+std::int32_t amplitude_of(float volume) {
+  if (volume <= 0.0f) return 0;
+  const exact::Binary v = exact::binary_of(volume);
+  const exact::U128 product = exact::multiply(v.significand, 32767);
+  if (v.exponent >= 0) return static_cast<std::int32_t>(product.low << v.exponent);
+  return static_cast<std::int32_t>(exact::round_shift(product, -v.exponent));
+}
+
+// The decay step, A / (seconds × sample rate) rounded once to a float, ties
+// to even.
+float decay_step_of(std::int32_t amplitude, double seconds, std::uint32_t sample_rate) {
+  if (amplitude <= 0) return 0.0f;
+  const exact::Binary s = exact::binary_of(seconds);
+  // Fast path: the quotient in double precision, however wide the target
+  // evaluates it, is within 4 × 2^-53 of the exact one relative to it (the
+  // product, the quotient and their storage each round once), that is
+  // within 4 units of the 29 bits that a float drops. Unless those bits lie
+  // that close to one half, the float nearest the estimate is the float
+  // nearest the quotient.
+  const double estimate = amplitude / (seconds * static_cast<double>(sample_rate));
+  const auto bits = std::bit_cast<std::uint64_t>(estimate);
+  constexpr std::uint64_t kDropped = (std::uint64_t{1} << 29) - 1, kHalf = std::uint64_t{1} << 28;
+  const std::uint64_t dropped = bits & kDropped;
+  if (dropped + 8 < kHalf || dropped > kHalf + 8) {
+    const std::uint64_t kept = (bits & ~kDropped) + (dropped > kHalf ? kDropped + 1 : 0);
+    return static_cast<float>(std::bit_cast<double>(kept));  // exact: 24 significant bits
+  }
+  // Otherwise bit by bit: q = A × 2^k / (rate × significand) with 26 bits,
+  // the last remainder telling the rounding.
+  const exact::U128 denominator = exact::multiply(s.significand, sample_rate);
+  exact::U128 numerator{0, static_cast<std::uint64_t>(amplitude)};
+  int exponent = -s.exponent;  // value = numerator / denominator × 2^exponent
+  while (numerator < denominator) {
+    numerator = exact::shift_left(numerator, 1);
+    --exponent;
+  }
+  assert(numerator < exact::shift_left(denominator, 1));  // the step is below A
+  std::uint64_t q = 0;
+  for (int i = 0; i < 24; ++i) {
+    q <<= 1;
+    if (!(numerator < denominator)) {
+      numerator = numerator - denominator;
+      q |= 1;
+    }
+    numerator = exact::shift_left(numerator, 1);
+  }
+  // numerator is now twice the remainder.
+  q += denominator < numerator || (numerator == denominator && (q & 1) != 0);
+  return exact::float_of({q, exponent - 23});
 }
 
 // How a block fades: the amplitude of frame n is
@@ -64,15 +173,20 @@ void write_exactly(const NoteBlock& b, const Fade& fade, std::int32_t first, std
 NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& settings,
                           std::uint32_t sample_rate, std::uint32_t byte_rate) {
   NoteBlock b;
-  b.frequency = note_frequency * settings.multiplier;
-  b.seconds = settings.length_ms / 1000.0;
-  const long double seconds = b.seconds;
-  // A block holds whole frames: an odd byte count would shift every later
-  // sample of the song by one byte.
-  b.bytes = round_to_int(byte_rate * seconds) & ~std::int32_t{1};
-  b.amplitude = round_to_int(static_cast<long double>(settings.volume) * kFullScale);
-  b.decay_step = static_cast<float>(b.amplitude / (seconds * sample_rate));
-  b.frames = round_to_int(seconds * sample_rate + -2.0L);
+  // The note times a whole multiplier is exact in 64 bits, rounded once to a
+  // double here.
+  if (note_frequency > 0.0 && settings.multiplier > 0) {
+    const exact::Binary note = exact::binary_of(note_frequency);
+    assert(settings.multiplier < 1 << 10);
+    b.frequency = exact::double_of(exact::round_to_bits(
+        {note.significand * static_cast<std::uint64_t>(settings.multiplier), note.exponent}, 53));
+  }
+  const LengthPlan length = length_plan(settings.length_ms, sample_rate, byte_rate);
+  b.seconds = length.seconds;
+  b.bytes = length.bytes;
+  b.frames = length.frames;
+  b.amplitude = amplitude_of(settings.volume);
+  b.decay_step = decay_step_of(b.amplitude, b.seconds, sample_rate);
   b.pipe = settings.pipe;
   b.decay = settings.decay;
   return b;

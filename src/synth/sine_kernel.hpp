@@ -2,11 +2,15 @@
 // several instruction sets (see sine_kernels.cpp).
 //
 // Exactness: the phase of frame n is carried as n × W modulo 2^64, a fixed-
-// point fraction of a turn, so its error stays below 1e-14 rad at any frame;
-// the phase bits are reduced to half a turn, where a polynomial gives the sine
-// to within 5e-16. A × sin is then within 1e-10 of its extended-precision
-// value, and the kernel reports how close any product came to a half-integer,
-// where rounding could go either way; the caller recomputes those runs exactly.
+// point fraction of a turn; W is within 1.1 units of the exact advance
+// (note_block.cpp), so the phase of any frame, doubled in pipe mode, is off
+// by less than 1e-14 rad. Its top 53 bits are reduced to half a turn (the
+// bits dropped weigh below 7e-16 rad), where a polynomial gives the sine to
+// within 1e-15 with its roundings. A × sin is then within 32767 × 1.2e-14 <
+// 4e-10 of its exact value, below 1e-9 with the product's rounding at any
+// evaluation width. The kernel reports how close any product came to a
+// half-integer, where rounding could go either way; the caller recomputes
+// those runs exactly.
 #pragma once
 
 #include <bit>
@@ -38,8 +42,17 @@ inline constexpr double kSinCoefficients[] = {
 inline constexpr int kTerms = 8;
 
 // Adding and then subtracting 1.5 × 2^52 rounds a double of magnitude below
-// 2^51 to an integer, to nearest with ties to even.
+// 2^51 to an integer, to nearest with ties to even, but only where the sum is
+// itself rounded to a double: in vector registers, or wherever scalar doubles
+// are evaluated as doubles. x87 keeps the sum in 64 bits, which leaves eleven
+// bits of fraction; loops that may run on it round each lane explicitly.
 inline constexpr double kRoundingMagic = 6755399441055744.0;
+
+#if defined(__FLT_EVAL_METHOD__) && __FLT_EVAL_METHOD__ == 0
+inline constexpr bool kDoublesAreDoubles = true;
+#else
+inline constexpr bool kDoublesAreDoubles = false;
+#endif
 
 template <int Lanes>
 struct Vectors {
@@ -57,8 +70,10 @@ static_assert(std::endian::native == std::endian::little);
 
 // Writes run.frames samples and returns the largest distance of any product
 // A × sin from its nearest integer; above 0.5 - (error bound) a sample might be
-// rounded the wrong way.
-template <int Lanes>
+// rounded the wrong way. `VectorRounding`: round with kRoundingMagic, which
+// needs vector registers (or doubles evaluated as doubles); otherwise each
+// lane is rounded with nearbyint, exact at any evaluation width.
+template <int Lanes, bool VectorRounding>
 [[gnu::always_inline]] inline double fill_samples(const KernelRun& run) {
   using namespace kernel_detail;
   using F = typename Vectors<Lanes>::F;
@@ -119,7 +134,12 @@ template <int Lanes>
       a = amplitude - decrement * fading;
     }
     const F product = a * sine;
-    const F rounded = (product + magic) - magic;
+    F rounded;
+    if constexpr (VectorRounding) {
+      rounded = (product + magic) - magic;
+    } else {
+      for (int i = 0; i < Lanes; ++i) rounded[i] = __builtin_nearbyint(product[i]);
+    }
     const F distance = (F)((U)(product - rounded) & abs_mask);
     worst = worst > distance ? worst : distance;
 

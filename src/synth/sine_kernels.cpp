@@ -5,14 +5,27 @@ namespace {
 
 #if defined(__x86_64__) || defined(__i386__)
 #define TUVELLO_X86 1
+// Vector registers hold doubles as doubles, so the vector loops round with
+// the magic constant whatever the build's scalar arithmetic; their scalar
+// steps (setting up lanes, the largest distance) are exact at any width.
 [[gnu::target("avx512f,avx512dq,avx512vl,avx2,fma")]] double fill_avx512(const KernelRun& run) {
-  return fill_samples<8>(run);
+  return fill_samples<8, true>(run);
 }
 
-[[gnu::target("avx2,fma")]] double fill_avx2(const KernelRun& run) { return fill_samples<4>(run); }
+[[gnu::target("avx2,fma")]] double fill_avx2(const KernelRun& run) {
+  return fill_samples<4, true>(run);
+}
+
+[[gnu::target("sse2")]] double fill_sse2(const KernelRun& run) {
+  return fill_samples<2, true>(run);
+}
 #endif
 
-double fill_baseline(const KernelRun& run) { return fill_samples<2>(run); }
+// Without a vector unit the compiler splits the vectors into scalars, which
+// x87 evaluates in 80 bits: then every lane is rounded explicitly.
+double fill_portable(const KernelRun& run) {
+  return fill_samples<2, kernel_detail::kDoublesAreDoubles>(run);
+}
 
 #if defined(TUVELLO_X86)
 // What the processor supports is read once, when the library is loaded, so
@@ -24,14 +37,19 @@ double fill_baseline(const KernelRun& run) { return fill_samples<2>(run); }
 
 bool kernel_supported(SineKernel kernel) {
   switch (kernel) {
-    case SineKernel::baseline:
+    case SineKernel::portable:
       return true;
 #if defined(TUVELLO_X86)
+    case SineKernel::baseline:
+      return __builtin_cpu_supports("sse2");
     case SineKernel::avx2:
       return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
     case SineKernel::avx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
              __builtin_cpu_supports("avx512vl") && kernel_supported(SineKernel::avx2);
+#else
+    case SineKernel::baseline:
+      return true;
 #endif
     default:
       return false;
@@ -42,7 +60,8 @@ SineKernel best_kernel() {
   // A few loads of the features read at load time.
   if (kernel_supported(SineKernel::avx512)) return SineKernel::avx512;
   if (kernel_supported(SineKernel::avx2)) return SineKernel::avx2;
-  return SineKernel::baseline;
+  if (kernel_supported(SineKernel::baseline)) return SineKernel::baseline;
+  return SineKernel::portable;
 }
 
 double run_kernel(SineKernel kernel, const KernelRun& run) {
@@ -52,9 +71,11 @@ double run_kernel(SineKernel kernel, const KernelRun& run) {
       return fill_avx512(run);
     case SineKernel::avx2:
       return fill_avx2(run);
+    case SineKernel::baseline:
+      return fill_sse2(run);
 #endif
     default:
-      return fill_baseline(run);
+      return fill_portable(run);
   }
 }
 

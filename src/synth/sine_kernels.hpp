@@ -5,7 +5,10 @@
 
 namespace tuvello::synth {
 
-enum class SineKernel { baseline, avx2, avx512 };
+// baseline: two lanes in SSE2 on x86 (which every x86-64 processor has),
+// the portable loop elsewhere. portable: two lanes of GCC vectors, exact at
+// any evaluation width, for processors without SSE2.
+enum class SineKernel { baseline, avx2, avx512, portable };
 
 // Whether this processor can run `kernel`.
 bool kernel_supported(SineKernel kernel);

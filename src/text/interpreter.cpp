@@ -77,8 +77,7 @@ void apply_setting(Command& c, NoteSettings& settings) {
       settings.length_ms = v;
       break;
     case Key::vol:
-      // Divided in extended precision, then stored once as a float.
-      settings.volume = static_cast<float>(static_cast<long double>(v) / 100.0L);
+      settings.volume = volume_of_percent(v);
       break;
     case Key::oct:
       settings.multiplier = v + 1;
