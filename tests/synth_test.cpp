@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "song_test_support.hpp"
+#include "synth/exact_arithmetic.hpp"
 #include "synth/note_block.hpp"
 
 using namespace tuvello_test;
@@ -33,7 +34,7 @@ std::int64_t exact_round(std::int64_t k, double d, std::int64_t sub) {
 NoteBlock plan(int len, int vol = 100) {
   NoteSettings s;
   s.length_ms = len;
-  s.volume = static_cast<float>(vol / 100.0L);
+  s.volume = tuvello::text::volume_of_percent(vol);
   return plan_note_block(261.63, s, 22050, 44100);
 }
 
@@ -56,6 +57,48 @@ TEST(NoteBlock, SizesAndFrameCountsAreExactForEveryAcceptedLength) {
   EXPECT_EQ(odd, 238);
   EXPECT_EQ(double_rounding_changes_bytes, 20);
   EXPECT_EQ(double_rounding_changes_frames, 9);
+}
+
+// Every rounding of a block's numbers happens once, to nearest with ties to
+// even, whatever the target's evaluation width: checked here against the
+// x86-64 extended-precision formulas, which round the same values once.
+TEST(NoteBlock, VolumeIsTheFloatNearestToPercentOverAHundred) {
+  for (int vol = 5; vol <= 100; ++vol) {
+    const float v = tuvello::text::volume_of_percent(vol);
+    const long double exact = vol / 100.0L;
+    const long double off = std::fabs(v - exact);
+    EXPECT_LT(off, std::fabs(std::nextafter(v, 0.0f) - exact)) << vol;
+    EXPECT_LT(off, std::fabs(std::nextafter(v, 2.0f) - exact)) << vol;
+  }
+}
+
+TEST(NoteBlock, DecayStepIsTheQuotientRoundedOnceToAFloatOnBothPaths) {
+  for (int len = 20; len <= 500; ++len) {
+    for (int vol = 5; vol <= 100; ++vol) {
+      const NoteBlock b = plan(len, vol);
+      const auto expected =
+          static_cast<float>(b.amplitude / (static_cast<long double>(b.seconds) * 22050));
+      ASSERT_EQ(b.decay_step, expected) << "len " << len << " vol " << vol;
+      // The exact division the fast path falls back on, near a rounding tie.
+      const auto s = tuvello::synth::exact::binary_of(b.seconds);
+      ASSERT_EQ(tuvello::synth::exact::divide_to_float(
+                    {0, static_cast<std::uint64_t>(b.amplitude)},
+                    tuvello::synth::exact::multiply(s.significand, 22050), -s.exponent),
+                expected)
+          << "len " << len << " vol " << vol;
+    }
+  }
+}
+
+TEST(NoteBlock, ToneIsTheNoteTimesTheMultiplierRoundedOnce) {
+  for (const double note : {261.63, 277.18, 293.66, 311.13, 329.63, 349.23, 369.99, 392.00, 415.30,
+                            440.00, 466.16, 493.88}) {
+    for (int multiplier = 1; multiplier <= 9; ++multiplier) {
+      NoteSettings s;
+      s.multiplier = multiplier;
+      EXPECT_EQ(plan_note_block(note, s, 22050, 44100).frequency, note * multiplier);
+    }
+  }
 }
 
 struct LengthCase {

@@ -149,4 +149,33 @@ constexpr Binary round_to_bits(Binary b, int bits) {
   return {round_shift(U128{0, b.significand}, excess), b.exponent + excess};
 }
 
+// numerator / denominator × 2^exponent rounded to a float, to nearest with
+// ties to even, bit by bit; both below 2^100, the quotient in a float's
+// normal range.
+inline float divide_to_float(U128 numerator, U128 denominator, int exponent) {
+  assert(!(numerator == U128{}) && !(denominator == U128{}));
+  while (numerator < denominator) {
+    numerator = shift_left(numerator, 1);
+    --exponent;
+  }
+  while (!(numerator < shift_left(denominator, 1))) {
+    denominator = shift_left(denominator, 1);
+    ++exponent;
+  }
+  // numerator / denominator is in [1, 2): 24 quotient bits, then the
+  // remainder tells the rounding.
+  std::uint64_t q = 0;
+  for (int i = 0; i < 24; ++i) {
+    q <<= 1;
+    if (!(numerator < denominator)) {
+      numerator = numerator - denominator;
+      q |= 1;
+    }
+    numerator = shift_left(numerator, 1);
+  }
+  // numerator is now twice the remainder.
+  q += denominator < numerator || (numerator == denominator && (q & 1) != 0);
+  return float_of({q, exponent - 23});
+}
+
 }  // namespace tuvello::synth::exact

@@ -96,13 +96,12 @@ std::int32_t amplitude_of(float volume) {
 // to even.
 float decay_step_of(std::int32_t amplitude, double seconds, std::uint32_t sample_rate) {
   if (amplitude <= 0) return 0.0f;
-  const exact::Binary s = exact::binary_of(seconds);
   // Fast path: the quotient in double precision, however wide the target
   // evaluates it, is within 4 × 2^-53 of the exact one relative to it (the
   // product, the quotient and their storage each round once), that is
-  // within 4 units of the 29 bits that a float drops. Unless those bits lie
-  // that close to one half, the float nearest the estimate is the float
-  // nearest the quotient.
+  // within 4 units in the double's last place. Unless the 29 bits a float
+  // drops lie within 8 such units of one half, the float nearest the estimate
+  // is the float nearest the quotient.
   const double estimate = amplitude / (seconds * static_cast<double>(sample_rate));
   const auto bits = std::bit_cast<std::uint64_t>(estimate);
   constexpr std::uint64_t kDropped = (std::uint64_t{1} << 29) - 1, kHalf = std::uint64_t{1} << 28;
@@ -111,28 +110,10 @@ float decay_step_of(std::int32_t amplitude, double seconds, std::uint32_t sample
     const std::uint64_t kept = (bits & ~kDropped) + (dropped > kHalf ? kDropped + 1 : 0);
     return static_cast<float>(std::bit_cast<double>(kept));  // exact: 24 significant bits
   }
-  // Otherwise bit by bit: q = A × 2^k / (rate × significand) with 26 bits,
-  // the last remainder telling the rounding.
-  const exact::U128 denominator = exact::multiply(s.significand, sample_rate);
-  exact::U128 numerator{0, static_cast<std::uint64_t>(amplitude)};
-  int exponent = -s.exponent;  // value = numerator / denominator × 2^exponent
-  while (numerator < denominator) {
-    numerator = exact::shift_left(numerator, 1);
-    --exponent;
-  }
-  assert(numerator < exact::shift_left(denominator, 1));  // the step is below A
-  std::uint64_t q = 0;
-  for (int i = 0; i < 24; ++i) {
-    q <<= 1;
-    if (!(numerator < denominator)) {
-      numerator = numerator - denominator;
-      q |= 1;
-    }
-    numerator = exact::shift_left(numerator, 1);
-  }
-  // numerator is now twice the remainder.
-  q += denominator < numerator || (numerator == denominator && (q & 1) != 0);
-  return exact::float_of({q, exponent - 23});
+  // Otherwise exactly.
+  const exact::Binary s = exact::binary_of(seconds);
+  return exact::divide_to_float(exact::U128{0, static_cast<std::uint64_t>(amplitude)},
+                                exact::multiply(s.significand, sample_rate), -s.exponent);
 }
 
 // How a block fades: the amplitude of frame n is

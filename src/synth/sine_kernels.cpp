@@ -47,9 +47,6 @@ bool kernel_supported(SineKernel kernel) {
     case SineKernel::avx512:
       return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512dq") &&
              __builtin_cpu_supports("avx512vl") && kernel_supported(SineKernel::avx2);
-#else
-    case SineKernel::baseline:
-      return true;
 #endif
     default:
       return false;

@@ -5,9 +5,9 @@
 
 namespace tuvello::synth {
 
-// baseline: two lanes in SSE2 on x86 (which every x86-64 processor has),
-// the portable loop elsewhere. portable: two lanes of GCC vectors, exact at
-// any evaluation width, for processors without SSE2.
+// baseline: two lanes in SSE2, on x86 (every x86-64 processor has it).
+// portable: two lanes of GCC vectors, exact at any evaluation width: the loop
+// of other processors and of x86 ones without SSE2.
 enum class SineKernel { baseline, avx2, avx512, portable };
 
 // Whether this processor can run `kernel`.

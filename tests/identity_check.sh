@@ -1,6 +1,6 @@
 #!/bin/sh
 # Another build of the library renders byte-identical images to the x86-64 one.
-# usage: identity_32_64.sh CORPUS WORKDIR LABEL HOST64 LIB64 HOST LIB [RUNNER...]
+# usage: identity_check.sh CORPUS WORKDIR LABEL HOST64 LIB64 HOST LIB [RUNNER...]
 #   RUNNER runs HOST when this machine cannot (qemu-i386, qemu-aarch64 -L ...)
 set -eu
 corpus=$1 work=$2 label=$3 host64=$4 lib64=$5 host=$6 lib=$7
