@@ -1,9 +1,10 @@
 // One note block: its size, its amplitude and its samples.
 //
 // Arithmetic is exact where it matters: the frequency and the length in
-// seconds are doubles, the volume and the decay step floats, and every other
-// product or quotient keeps the 64-bit significand of long double until it is
-// rounded to an integer, to nearest with ties to even.
+// seconds are doubles, the volume and the decay step floats, each rounded once
+// when formed; every other product or quotient is taken exactly, in integers
+// (exact_arithmetic.hpp), and rounded to an integer to nearest with ties to
+// even. No result depends on how wide the target evaluates floating point.
 #pragma once
 
 #include <cstdint>
