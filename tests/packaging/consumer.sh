@@ -37,6 +37,15 @@ cpp-cmake)
     fail "find_package(tuvello 2) accepted version 1"
   fi
   grep -q 'not compatible\|version' wants-v2.log || { cat wants-v2.log; fail "no version message"; }
+  # tuvello::tuvello_static links libtuvello.a, with the math library it needs.
+  mkdir -p static
+  printf '%s\n' 'cmake_minimum_required(VERSION 3.16)' 'project(static_song LANGUAGES C)' \
+    'find_package(tuvello 1 REQUIRED)' "add_executable(song \"$PWD/examples/c-pkgconfig/song.c\")" \
+    'target_link_libraries(song PRIVATE tuvello::tuvello_static)' > static/CMakeLists.txt
+  cmake -S static -B static/build -DCMAKE_PREFIX_PATH="$prefix" > static.log 2>&1 &&
+    cmake --build static/build >> static.log 2>&1 || { cat static.log; fail "tuvello::tuvello_static does not build"; }
+  ./static/build/song
+  readelf -d static/build/song | grep -q 'NEEDED.*libtuvello' && fail "tuvello::tuvello_static links the shared library"
   ;;
 *)
   fail "unknown example $6"
