@@ -68,6 +68,67 @@ describe("notes and check", () => {
   });
 });
 
+// The same note map and warnings as the native tool (TUVELLO in the
+// environment) prints, for the identity corpus and the tool's check corpus.
+describe("against the native tool", { skip: !process.env.TUVELLO && "set TUVELLO to the tool" }, () => {
+  // The text goes in on standard input, byte for byte (an argument would be
+  // re-encoded as UTF-8); none of these texts ends in a line break, which the
+  // tool would drop.
+  const tool = (text, ...args) =>
+    execFileSync(process.env.TUVELLO, [...args, "-f", "-"], { input: text, maxBuffer: 1 << 28 });
+  const unescape = (s) =>
+    s.replace(/\\(x[0-9a-fA-F]{2}|.)/g, (_, e) =>
+      e[0] === "x" ? String.fromCharCode(parseInt(e.slice(1), 16)) : ({ n: "\n", t: "\t", r: "\r" }[e] ?? e),
+    );
+  const root = join(webDir, "..");
+  const identity = readFileSync(join(root, "tests/data/identity_corpus.txt"), "latin1").split("\n").slice(0, -1);
+  const checks = [...readFileSync(join(root, "tests/cli/check_corpus.txt"), "latin1").matchAll(/^text: ?(.*)$/gm)]
+    .map((m) => unescape(m[1]));
+  const texts = [...identity, ...checks].map((t) => Buffer.from(t, "latin1"));
+
+  test("notes gives the note map that tuvello notes prints", () => {
+    for (const text of texts) {
+      const native = tool(text, "notes", "--json")
+        .toString()
+        .split("\n")
+        .filter((l) => l !== "")
+        .map((l) => JSON.parse(l));
+      const mine = tuvello.notes(text);
+      assert.equal(mine.length, native.length, text.toString("latin1"));
+      mine.forEach((n, i) => {
+        const t = native[i];
+        assert.deepEqual(
+          [n.command, n.textOffset, n.textLength, n.imageOffset, n.bytes, n.frames, n.pitchHz.toFixed(3), n.amplitude, n.pipe, n.decay],
+          [t.command, t.offset, t.length, t.image_offset, t.bytes, t.frames, t.pitch_hz.toFixed(3), t.amplitude, t.pipe, t.decay],
+        );
+      });
+    }
+  });
+
+  test("check gives the warnings that tuvello check prints, at the same places", () => {
+    for (const text of texts) {
+      let out;
+      try {
+        out = tool(text, "check");
+      } catch (e) {
+        out = e.stdout; // exit status 1: something reported
+      }
+      const native = out
+        .toString("latin1")
+        .split("\n")
+        .filter((l) => l.includes(": warning: "))
+        .map((l) => l.match(/^<stdin>:(\d+):(\d+): warning: (.*)$/).slice(1));
+      const mine = tuvello.check(text).map((w) => {
+        const before = text.subarray(0, w.textOffset).toString("latin1");
+        const line = before.split("\n").length;
+        const column = w.textOffset - (before.lastIndexOf("\n") + 1) + 1;
+        return [String(line), String(column), w.message];
+      });
+      assert.deepEqual(mine, native, text.toString("latin1"));
+    }
+  });
+});
+
 describe("the package", () => {
   test("has the library's version and declares what it exports", () => {
     const header = readFileSync(join(webDir, "../include/tuvello.h"), "utf8");
