@@ -308,8 +308,10 @@ def _write_directly(path, info, song):
         os.close(fd)
 
 
-def _temporary_beside(target):
-    """Creates a temporary file beside target; its name fits NAME_MAX."""
+def _temporary_beside(target, names):
+    """Creates a temporary file beside target; its name fits NAME_MAX. The
+    name goes into names before the file is made, so that a signal arriving
+    just after it is made still finds it to remove."""
     directory, name = os.path.split(target)
     directory = directory or b"."
     try:
@@ -319,11 +321,12 @@ def _temporary_beside(target):
     name = name[: name_max - 8]  # "." before, "." and six characters after
     while True:
         temporary = os.path.join(directory, b"." + name + b"." + secrets.token_hex(3).encode())
+        names.append(temporary)
         try:
             # 0o666 so that the umask decides the mode of a new file.
             return temporary, os.open(temporary, os.O_WRONLY | os.O_CREAT | os.O_EXCL | os.O_CLOEXEC, 0o666)
         except FileExistsError:
-            continue
+            names.pop()
 
 
 class _Terminated(BaseException):
@@ -349,8 +352,10 @@ def _signals_that_end_the_save():
 
 
 def _replace_atomically(target, info, song):
-    temporary, fd = _temporary_beside(target)
+    names = []  # the temporary file, once it may exist
+    fd = -1
     try:
+        temporary, fd = _temporary_beside(target, names)
         if info is not None:
             try:
                 os.fchown(fd, info.st_uid, info.st_gid)
@@ -367,7 +372,7 @@ def _replace_atomically(target, info, song):
         os.close(fd)
         fd = -1
         os.replace(temporary, target)
-        temporary = None
+        names.clear()
         directory = os.open(os.path.dirname(target) or b".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
         try:
             os.fsync(directory)
@@ -379,7 +384,7 @@ def _replace_atomically(target, info, song):
     finally:
         if fd >= 0:
             os.close(fd)
-        if temporary is not None:
+        for temporary in names:
             try:
                 os.unlink(temporary)
             except FileNotFoundError:
