@@ -595,7 +595,8 @@ class PackageMetadataTest(unittest.TestCase):
             item = getattr(tuvello, name)
             functions = [item] if inspect.isfunction(item) else []
             if inspect.isclass(item):
-                functions = [f for n, f in vars(item).items() if inspect.isfunction(f) and n == "__init__"]
+                functions = [f for n, f in vars(item).items()
+                             if inspect.isfunction(f) and (n == "__init__" or not n.startswith("_"))]
             for function in functions:
                 # Evaluates every annotation too, so a name that does not exist fails.
                 hints = typing.get_type_hints(function)

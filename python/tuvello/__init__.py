@@ -657,7 +657,7 @@ class SongFile(io.RawIOBase):
     def seekable(self) -> bool:
         return True
 
-    def readinto(self, buffer) -> int:  # type: ignore[override]
+    def readinto(self, buffer: Union[bytearray, memoryview]) -> int:  # type: ignore[override]
         if self.closed:
             raise ValueError("I/O operation on closed file")
         view = memoryview(buffer).cast("B")
