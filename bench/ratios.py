@@ -8,9 +8,11 @@ usage:
 
 Prints, per note benchmark, ns per sample of the fast path and of the
 extended-precision reference and their ratio; per mode the median ratio;
-the interpreter's MB/s and how its time grows from 10 to 100 MB; and how
-whole-song time grows with the number of notes. Exits 1 when a target is
-missed.
+the interpreter's MB/s and how its time grows from 10 to 100 MB; how
+whole-song time grows with the number of notes; an 88 MB song made by
+TUVELLO_CreateSong against malloc + memset of its size, and read through a
+64 KiB buffer against the sample loop; and TUVELLO_MeasureSong's MB/s.
+Exits 1 when a target is missed.
 """
 import json
 import statistics
@@ -83,6 +85,26 @@ def main(path):
         t = {n: median_time(name) for n, name in songs.items()}
         print(f"whole songs: 1k notes {t[1000]:.3f} ms, 10k {t[10000]:.2f} ms ({t[10000]/t[1000]:.1f}x),"
               f" 100k {t[100000]:.1f} ms ({t[100000]/t[10000]:.1f}x)")
+    big = {way: f"BigImage/way:{way}" for way in (0, 1, 2)}
+    if all(n in by_name for n in big.values()):
+        ns = {way: statistics.median(r["ns_per_sample"] for r in by_name[n].values())
+              for way, n in big.items()}
+        create = statistics.median(by_name[big[1]][i]["ns_per_sample"] / by_name[big[0]][i]["ns_per_sample"]
+                                   for i in by_name[big[1]] if i in by_name[big[0]])
+        loops = [statistics.median(r["ns_per_sample"] for r in by_name[n].values())
+                 for n in by_name if n.startswith("SampleLoop/")]
+        synthesis = min(loops) if loops else float("nan")
+        met = create <= 1.0 and ns[2] <= synthesis * 1.05
+        ok &= met
+        print(f"88 MB song: malloc+memset {ns[0]:.3f} ns/sample, CreateSong {ns[1]:.3f}"
+              f" ({create:.2f}x malloc+memset), reader into 64 KiB {ns[2]:.3f}"
+              f" ({ns[2] / synthesis:.2f}x the sample loop's {synthesis:.3f})"
+              f" ({'meets' if met else 'MISSES'} <= 1.0x, reader within 5 % of the loop)")
+    if "Measure/MB:100" in by_name:
+        mbps = statistics.median(r["bytes_per_second"] for r in by_name["Measure/MB:100"].values()) / 2**20
+        met = mbps >= 200
+        ok &= met
+        print(f"measure: {mbps:.0f} MB/s of setting-only text ({'meets' if met else 'MISSES'} >= 200 MB/s)")
     return 0 if ok else 1
 
 

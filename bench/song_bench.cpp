@@ -5,11 +5,17 @@
 //   SampleLoop                each sample loop: 0 baseline, 1 AVX2, 2 AVX-512
 //   Interpreter               MB/s over setting-only texts of 1, 10, 100 MB
 //   WholeSong                 TUVELLO_CreateSong over 1k, 10k, 100k notes
+//   BigImage                  an 88 MB song: 0 malloc + memset of its size (the
+//                             baseline), 1 TUVELLO_CreateSong, 2 a reader through
+//                             a 64 KiB buffer; ns per sample
+//   Measure                   TUVELLO_MeasureSong, MB/s over setting-only text
 //
 // bench/ratios.py turns the JSON output into the ratios we track.
 #include <benchmark/benchmark.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -136,6 +142,63 @@ void WholeSong(benchmark::State& state) {
 }
 BENCHMARK(WholeSong)->ArgName("notes")->Arg(1000)->Arg(10000)->Arg(100000)->Unit(
     benchmark::kMillisecond);
+
+// 4000 notes of 500 ms: an image of 88.2 MB, 44.1 million samples.
+const std::string& big_song() {
+  static const std::string text = [] {
+    std::string t = "len:500;";
+    for (int i = 0; i < 4000; ++i) t += "a;";
+    return t;
+  }();
+  return text;
+}
+
+enum BigImageWay { kMallocMemset, kCreateSong, kReader };
+
+void BigImage(benchmark::State& state) {
+  const std::string& text = big_song();
+  const auto size = static_cast<std::size_t>(TUVELLO_MeasureSong(text.c_str()));
+  static std::uint8_t buffer[1 << 16];
+  for (auto _ : state) {
+    switch (state.range(0)) {
+      case kMallocMemset: {
+        // The byte is not known to the compiler, which would otherwise turn
+        // malloc + memset into a calloc that skips the page faults.
+        static volatile int zero = 0;
+        void* p = std::malloc(size);
+        std::memset(p, zero, size);
+        benchmark::DoNotOptimize(p);
+        benchmark::ClobberMemory();
+        std::free(p);
+        break;
+      }
+      case kCreateSong: {
+        std::uint8_t* song = TUVELLO_CreateSong(text.c_str());
+        benchmark::DoNotOptimize(song);
+        TUVELLO_FreeSong(song);
+        break;
+      }
+      case kReader: {
+        TUVELLO_SongReader* reader = TUVELLO_OpenSong(text.c_str());
+        while (TUVELLO_ReadSong(reader, buffer, sizeof buffer) > 0) benchmark::ClobberMemory();
+        TUVELLO_CloseSong(reader);
+        break;
+      }
+    }
+  }
+  const double samples = static_cast<double>(size / 2) * static_cast<double>(state.iterations());
+  state.counters["ns_per_sample"] =
+      benchmark::Counter(samples / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  state.counters["image_MB"] = static_cast<double>(size) / 1e6;
+}
+BENCHMARK(BigImage)->ArgName("way")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+
+void Measure(benchmark::State& state) {
+  const std::string& text = setting_text(static_cast<std::size_t>(state.range(0)));
+  for (auto _ : state) benchmark::DoNotOptimize(TUVELLO_MeasureSong(text.c_str()));
+  state.SetBytesProcessed(static_cast<std::int64_t>(text.size()) * state.iterations());
+}
+BENCHMARK(Measure)->ArgName("MB")->Arg(100)->Unit(benchmark::kMillisecond);
 
 }  // namespace
 
