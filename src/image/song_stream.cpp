@@ -132,7 +132,12 @@ std::size_t SongStream::read_block(std::uint8_t* out, std::size_t capacity) {
     synth::write_frames(block_, first_frame, frames, out);
     return 2 * static_cast<std::size_t>(frames);
   }
-  const std::int32_t frames = std::min(kStagedFrames, frames_left);
+  // A large read needs only the frames up to the next whole stretch, and goes
+  // on straight from there; a small one takes a whole run for the reads after.
+  const std::int32_t staged = capacity >= 2 * static_cast<std::size_t>(kStagedFrames)
+                                  ? synth::kFrameAlignment
+                                  : kStagedFrames;
+  const std::int32_t frames = std::min(staged, frames_left);
   synth::write_frames(block_, first_frame, frames, staged_);
   staged_start_ = block_start_ + 2 * std::int64_t{first_frame - 1};
   staged_bytes_ = 2 * frames;
