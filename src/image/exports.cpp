@@ -5,13 +5,14 @@
 
 #include "image/block_allocator.hpp"
 #include "image/create_song.hpp"
-#include "image/little_endian.hpp"
 #include "image/song_stream.hpp"
 #include "synth/exact_arithmetic.hpp"
+#include "synth/little_endian.hpp"
 #include "text/diagnostics.hpp"
 #include "tuvello.h"
 
 using namespace tuvello::image;
+using tuvello::synth::load_u32;
 namespace text = tuvello::text;
 namespace exact = tuvello::synth::exact;
 

@@ -2,9 +2,15 @@
 
 #include <cstring>
 
-#include "image/little_endian.hpp"
+#include "synth/little_endian.hpp"
 
 namespace tuvello::image {
+
+using synth::load_u16;
+using synth::load_u32;
+using synth::store_u16;
+using synth::store_u32;
+
 void write_header(std::uint8_t* h, std::uint32_t data_bytes) {
   std::memcpy(h + 0, "RIFF", 4);
   store_u32(h + kRiffSizeOffset, kHeaderBytes - kRiffSizeBias + data_bytes);

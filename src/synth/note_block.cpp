@@ -6,8 +6,8 @@
 #include <cassert>
 #include <cmath>
 
-#include "image/little_endian.hpp"
 #include "synth/exact_arithmetic.hpp"
+#include "synth/little_endian.hpp"
 #include "synth/sample.hpp"
 
 namespace tuvello::synth {
@@ -144,7 +144,7 @@ void write_exactly(const NoteBlock& b, const Fade& fade, std::int32_t first, std
   for (std::int32_t n = first; n < first + count; ++n) {
     const bool doubled = b.pipe && n % kPipePeriod == 0;
     const double f = doubled ? b.frequency * kPipeFactor : b.frequency;
-    image::store_u16(out, static_cast<std::uint16_t>(exact_sample(f, n, amplitude_at(b, fade, n))));
+    store_u16(out, static_cast<std::uint16_t>(exact_sample(f, n, amplitude_at(b, fade, n))));
     out += 2;
   }
 }

@@ -1,10 +1,10 @@
-// Little-endian field access for the song image, independent of the host's
-// byte order.
+// Little-endian 16- and 32-bit fields, as sample bytes and the song image
+// header store them, independent of the host's byte order.
 #pragma once
 
 #include <cstdint>
 
-namespace tuvello::image {
+namespace tuvello::synth {
 
 inline std::uint32_t load_u32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
@@ -27,4 +27,4 @@ inline void store_u16(std::uint8_t* p, std::uint16_t v) {
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-}  // namespace tuvello::image
+}  // namespace tuvello::synth
