@@ -1,4 +1,5 @@
 #!/usr/bin/env bash
+# SPDX-License-Identifier: MIT
 # CI, after the release build and its tests: the whole suite under
 # AddressSanitizer, LeakSanitizer and UndefinedBehaviorSanitizer, the
 # concurrency tests under ThreadSanitizer, and a short run of every fuzz target.

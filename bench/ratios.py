@@ -1,4 +1,5 @@
 #!/usr/bin/env python3
+# SPDX-License-Identifier: MIT
 """Ratios from one run of song_bench, medians over its repetitions.
 
 usage:

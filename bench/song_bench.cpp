@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Speed of the song library against the straightforward formula, in one run.
 //
 //   FastNote / ReferenceNote  ns per sample for one note block (plain, pipe,

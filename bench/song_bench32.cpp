@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The 32-bit build's sample loop against its own reference formula. Prints
 // ns per sample for each and their ratio (median of 5 rounds).
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `tuvello check`: the library's warnings about a song text (those of
 // TUVELLO_ForEachWarning), as compiler-style lines, and the song's summary.
 #pragma once

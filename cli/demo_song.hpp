@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The built-in demo song: about four and a half seconds that use every key of
 // the notation, so that one listen shows what each does.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RTTTL ringtones for the command-line tool: `tuvello import` and the
 // --rtttl option of render and play, through the library's converter.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading song texts, writing to standard output and showing names for the
 // command-line tool.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tuvello: renders song texts to WAV files, plays them and checks them for
 // commands that do not do what they seem to.
 #include <fcntl.h>

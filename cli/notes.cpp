@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "notes.hpp"
 
 #include <cstdio>

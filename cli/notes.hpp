@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // `tuvello notes`: the note map of a song text, one line per note or pause.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writing a song image to a named file, by the rules the tool and the Python
 // module share:
 //

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Playing a song text on the default sound device through ALSA.
 #pragma once
 

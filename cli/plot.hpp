@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The picture of a song as an SVG document, drawn from its note map: a piano
 // roll (pitch over time, note names, opacity by amplitude, pipe notes hatched,
 // decaying notes fading out), the amplitude envelope and a time axis in

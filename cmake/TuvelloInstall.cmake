@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Install rules and the Debian packages. Every file belongs to one component,
 # and each component is one Debian package:
 #

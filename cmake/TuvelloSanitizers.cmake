@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Sanitizer and fuzzing builds.
 #
 # TUVELLO_SANITIZE lists the sanitizers every target of ours is built with,

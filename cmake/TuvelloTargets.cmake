@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Build settings shared by every variant of the library.
 
 # The source tree, also when a smaller project (tests/cross) includes this file.

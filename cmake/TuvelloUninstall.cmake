@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Removes the files an install wrote, as its manifest lists them.
 # usage: cmake -D MANIFEST=build/install_manifest.txt -P TuvelloUninstall.cmake
 if(NOT DEFINED MANIFEST OR NOT EXISTS "${MANIFEST}")

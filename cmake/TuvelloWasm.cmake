@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # The library as a WebAssembly module for the browser playground and the npm
 # package: the same sources, compiled by clang for wasm32-wasi against
 # Debian's wasi-libc (packages clang, lld, wasi-libc, libclang-rt-14-dev-wasm32,

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes through `tuvello check`: it counts exactly the notes and the
 // playing time the song image has, reports at most one warning per command in
 // text order, and every line it prints stays one line of plain ASCII.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Runs a fuzz target over saved inputs, for builds without libFuzzer: every
 // file named, and every file in every directory named, once, in name order.
 // A broken invariant aborts, so a failing input fails the run.

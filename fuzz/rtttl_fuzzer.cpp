@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as an RTTTL ringtone: the conversion measures exactly what
 // it writes, never writes past the capacity it is given, and writes song text
 // of note keys and changed "len" and "oct" settings only, with lengths from

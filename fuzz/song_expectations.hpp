@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What the song image of a text must look like, worked out without rendering
 // it: the notes the interpreter plays, and the size of each note block from the
 // block size rule alone. Shared by the fuzz targets.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Arbitrary bytes as a song text: whatever the text, TUVELLO_CreateSong returns
 // a well-formed image exactly as long as the note blocks the text plays, which
 // TUVELLO_MeasureSong predicts, the note map lays out and a reader yields byte

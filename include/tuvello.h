@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * tuvello: turns one line of song text into a RIFF/WAVE file in memory.
  *

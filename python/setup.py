@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Builds the tuvello module with the library's version, read from its header.
 
 Everything else is in pyproject.toml. The module loads the installed

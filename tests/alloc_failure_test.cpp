@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Running out of memory at any allocation yields null and leaks nothing.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The shared object needs glibc alone and exports exactly the public functions.
 # usage: check_abi.sh LIBRARY
 set -eu

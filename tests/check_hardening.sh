@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # A binary carries the hardening of a release build: a relocation table made
 # read-only and bound at load time, the stack protector, and on x86 an endbr
 # landing pad at FUNCTION's entry (-fcf-protection). With --fortified it also

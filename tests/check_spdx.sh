@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Every tracked source file names its license in an SPDX line near its top.
 # Data (corpora, test texts, images, JSON) and the license texts themselves
 # carry none.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Calls share no state: threads rendering at once get the serial images.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fast sample loop against the extended-precision formula, on every
 // sample loop this processor runs: every note and multiplier at every full
 // amplitude, plain and piped, over all 11023 frames of the longest note; and

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /* The public header compiles as strict C99 and links as plain C, its types
    and visitors included. */
 #include <stdio.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Texts written to hurt: huge, repetitive, full of odd bytes. Each renders
 // like a short text with the same meaning, in time and memory that grow no
 // faster than the text, or yields null at once when its image could not exist.

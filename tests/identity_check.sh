@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Another build of the library renders byte-identical images to the x86-64 one.
 # usage: identity_check.sh CORPUS WORKDIR LABEL HOST64 LIB64 HOST LIB [RUNNER...]
 #   RUNNER runs HOST when this machine cannot (qemu-i386, qemu-aarch64 -L ...)

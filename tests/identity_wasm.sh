@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The WebAssembly module, run by Node.js, renders the same bytes as the native
 # library.
 # usage: identity_wasm.sh HOST LIBRARY NODE CORPUS WORKDIR  (from the source tree)

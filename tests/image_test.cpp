@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The song image: header, size fields, accessors and the block allocator.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The song text interpreter: which notes a text plays, with which settings.
 #include "text/interpreter.hpp"
 

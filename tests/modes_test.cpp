@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Pipe and decay modes.
 #include <gtest/gtest.h>
 

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Rendering a song holds little beyond its text and its image: the peak
 # resident memory of a plain C host stays within image + text + 2 MiB.
 # usage: peak_memory.sh SONG_HOST LIBRARY WORKDIR

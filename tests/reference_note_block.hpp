@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The straightforward way to fill a note block: every sample from its
 // formula in extended precision with a sinl call, the decay and pipe rules
 // step by step. Slow; the yardstick for the library's sample loop in the tests

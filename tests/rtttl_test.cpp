@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RTTTL ringtones into song text: the text written, the warnings with their
 // places, the output buffer's contract, and the pitch and length of every
 // note on the rendered audio.

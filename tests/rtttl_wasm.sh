@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The WebAssembly module, run by Node.js, converts ringtones exactly as the
 # tool does: the same song text and the same warnings, for every tune of a
 # file and a few malformed ringtones.

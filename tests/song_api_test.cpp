@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The song API beyond the whole image: measuring, readers, the note map and
 // the warnings, each held against the image TUVELLO_CreateSong returns.
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Helpers shared by the test suites: owning song images and sample access.
 #pragma once
 

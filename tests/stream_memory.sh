@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Streaming a song holds no image: a 1.98 GB image (90000 notes of 500 ms)
 # goes through a plain C host's 64 KiB buffer with a peak resident memory
 # within the text + 4 MiB, and every byte of it arrives.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The note synthesizer: block sizes, frame counts, amplitudes and samples.
 #include <gtest/gtest.h>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Builds what web/ ships from the WebAssembly module:
 //   dist/tuvello.wasm       the module, beside the package for whoever wants the file
 //   dist/tuvello-wasm.js    the module as base64, which the npm package imports

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tuvello: song text to exact RIFF/WAVE images, a note map and warnings.
 
 /** A song text: a string (encoded as UTF-8) or its bytes. It ends at its first NUL. */

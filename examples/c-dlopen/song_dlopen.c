@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host that loads the library at run time, as plugin hosts do: it needs no
  * header and no link against tuvello, only libtuvello.so.1 on the library

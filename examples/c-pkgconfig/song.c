@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * Renders a song with the installed library, checks its size and playing
  * time, and frees it. Built through pkg-config:

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Renders a song through tuvello::tuvello, checks its size and playing time,
 // and lets a unique_ptr free it.
 #include <tuvello.h>

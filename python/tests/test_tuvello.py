@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Tests of the tuvello Python module against the built shared library.
 
 Run with TUVELLO_LIBRARY pointing at libtuvello.so.1 and python/ on PYTHONPATH.

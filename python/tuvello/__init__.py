@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """Render tuvello song texts to WAV files, through the tuvello shared library.
 
 Needs nothing beyond the standard library: the library is loaded with ctypes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/block_allocator.hpp"
 
 #include <cstdlib>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The memory behind song images and readers: blocks that know how they were
 // obtained.
 //

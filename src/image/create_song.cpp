@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/create_song.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The whole work of one TUVELLO_CreateSong call, for the exported function,
 // the command-line tool and the tests.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface. Arguments are checked here; nothing below throws.
 #include <climits>
 #include <cstring>

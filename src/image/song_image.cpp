@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/song_image.hpp"
 
 #include <cstring>

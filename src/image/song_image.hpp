@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The song image: a RIFF/WAVE file in one block, header first, then the note
 // blocks back to back in text order.
 #pragma once

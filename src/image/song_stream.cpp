@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "image/song_stream.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The song image of a text, laid out and produced piece by piece: its length,
 // its note blocks, and its bytes in order, without ever holding the image.
 // Every way of rendering goes through here, so they all give the same bytes.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The C interface of the ringtone import. Arguments are checked here.
 #include <cstring>
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "import/rtttl.hpp"
 
 #include <cassert>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RTTTL ringtones ("name:d=4,o=5,b=125:8c6,8e6,g6,p,2c7") turned into song
 // text. A ringtone's notes sound at their octave; a song text's notes sound an
 // octave below their table frequency, and "oct" multiplies the pitch by

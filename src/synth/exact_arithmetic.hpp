@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Integer arithmetic for the note block's numbers, so that every rounding is
 // the one written here and none depends on how wide the target evaluates
 // float, double or long double (x87 keeps doubles in 80-bit registers and

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Little-endian 16- and 32-bit fields, as sample bytes and the song image
 // header store them, independent of the host's byte order.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "synth/note_block.hpp"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // One note block: its size, its amplitude and its samples.
 //
 // Arithmetic is exact where it matters: the frequency and the length in

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "synth/sample.hpp"
 
 #include <cassert>

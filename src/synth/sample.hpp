@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The sample formula, exactly: round(A × sin(((f × 2π) × n) / 44100)), ties to
 // even, with 2π the float the tones are tuned with.
 #pragma once

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The fast sample loop, written once over GCC vector types and compiled for
 // several instruction sets (see sine_kernels.cpp).
 //

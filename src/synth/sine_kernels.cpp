@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "synth/sine_kernels.hpp"
 
 namespace tuvello::synth {

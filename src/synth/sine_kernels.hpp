@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The instruction sets the sample loop is built for, and the choice among them.
 #pragma once
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Warnings about song texts: the commands that have no effect, or not the one
 // their writer probably meant. The facts come from the interpreter itself, so
 // the warnings and the rendered song never disagree about what a text plays.

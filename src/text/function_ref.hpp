@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // A non-owning reference to something callable, so the interpreter can hand
 // notes and command reports to its caller without allocating. It refers to
 // the callable it was made from: bind it to a named one, since a temporary

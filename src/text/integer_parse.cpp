@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 #include "text/integer_parse.hpp"
 
 namespace tuvello::text {

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Reading a command's value as a signed 32-bit integer.
 #pragma once
 

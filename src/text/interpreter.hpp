@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The song text interpreter: walks the commands of a song text in order,
 // keeps the note settings, and hands every note or pause to a note sink.
 //

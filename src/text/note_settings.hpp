@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The running note settings: what every later note of a song text plays with.
 #pragma once
 

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: MIT
 # The man page and the bash completion know every command and option that the
 # tool's --help lists, and the man page renders without warnings.
 # usage: check_docs.sh TOOL MAN_SOURCE MAN_PAGE COMPLETION

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """The tuvello command-line tool, run as a user would run it.
 
 Environment: TUVELLO (the tool), SNDFILE_INFO (libsndfile's sndfile-info),

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 """tuvello plot, run as a user would run it: the SVG picture of a song's notes.
 
 Environment: TUVELLO (the tool), DEMO_SVG (the README's picture of the demo

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # aarch64 Linux with clang and Debian's cross libraries (libc6-dev-arm64-cross,
 # libstdc++-12-dev-arm64-cross, libgcc-12-dev-arm64-cross,
 # binutils-aarch64-linux-gnu), linked with lld. long double is IEEE quad here.

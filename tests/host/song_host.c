@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: MIT */
 /*
  * A host as real ones are: it loads the shared object at run time and calls
  * the song functions by name.

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: MIT
 # Shared by the packaging tests; sourced, not run.
 #
 # The tests run the README's commands word for word: each one is looked up in

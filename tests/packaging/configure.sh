@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Configuring: a plain configure makes no test or benchmark targets; asking for
 # the tests on a machine without GoogleTest, Google Benchmark or a 32-bit
 # toolchain (or ALSA's library, for 'tuvello play') still configures, names

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # Builds and runs one of the example hosts against the scratch install, with
 # the README's commands.
 # usage: consumer.sh SOURCE BUILD WORK PREFIX LIBDIR EXAMPLE

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The README's Debian package commands: a build for /usr, `cpack` making the
 # four packages, each with its files, fields and dependencies, stripped, and
 # passing lintian without errors. With TUVELLO_TEST_APT_INSTALL=1 (CI, as

@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # `cmake --install` into a scratch prefix puts exactly the release files there.
 # usage: install.sh SOURCE BUILD WORK VERSION LIBDIR HAS_TOOL HAS_MAN
 source=$1

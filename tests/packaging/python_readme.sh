@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The README's Python commands, against the build tree and the scratch install.
 # usage: python_readme.sh SOURCE BUILD WORK PREFIX LIBDIR VERSION
 source=$1

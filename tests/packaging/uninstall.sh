@@ -1,4 +1,5 @@
 #!/bin/sh
+# SPDX-License-Identifier: MIT
 # The README's uninstall command removes every file the install put into the
 # prefix, and nothing else.
 # usage: uninstall.sh SOURCE BUILD WORK PREFIX

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The playground: the editor with its warnings, the piano roll and waveform,
 // the player and the download, all on the library's own module.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The library's WebAssembly module behind a small JavaScript API, shared by
 // the npm package and the playground page. Song texts go in as UTF-8 bytes
 // (a string is encoded, a Uint8Array is taken as it is); offsets into the text

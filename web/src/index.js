@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // tuvello for Node.js and bundlers: the exact song images of the C library,
 // compiled to WebAssembly and inlined, so nothing is fetched at run time.
 import { decodeBase64, instantiateTuvello } from "./core.js";

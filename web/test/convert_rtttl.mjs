@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Converts one RTTTL ringtone through the npm package's fromRtttl() and prints
 // what `tuvello import RINGTONE` prints: the song text on standard output, each
 // warning on standard error as <argument>:1:COLUMN (a one-line ringtone).

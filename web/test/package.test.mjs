@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The npm package as its users get it: the API in Node.js, and the tarball
 // that `npm pack` makes, unpacked and imported on its own.
 import { describe, test } from "node:test";

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // The playground in Debian's Chromium, driven by playwright-core: the page's
 // API against the native library, the editor's warnings, the player, the
 // download, the layout on a phone. Screenshots go to ARTIFACTS.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // Writes the image of every line of a corpus to standard output, back to back,
 // as the native test host does, through the npm package's render().
 // usage: node web/test/render_corpus.mjs CORPUS > images.bin

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // What JavaScript cannot do through the module's exports alone: a visitor for
 // the note map and the warnings. JavaScript cannot hand a function pointer to
 // the library, so these visitors pass each record's fields to functions that

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: MIT
 // RTTTL ringtones for JavaScript: the converter's warnings go to the loader's
 // warning function (import module "tuvello"), as the song text's do. Lengths
 // travel as doubles, exact below 2^53 bytes.
