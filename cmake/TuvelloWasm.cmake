@@ -39,10 +39,9 @@ set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_D
 function(tuvello_add_wasm_module output)
   file(STRINGS "${PROJECT_SOURCE_DIR}/src/image/tuvello.map" map_lines REGEX "TUVELLO_[A-Za-z]+;")
   set(exports malloc free tuvello_web_notes tuvello_web_check tuvello_web_rtttl)
-  # The visitors of the note map and the warnings, and the RTTTL converter's
-  # bridge for its warnings.
+  # The visitors of the note map and of the warnings (of song texts and of
+  # ringtones), which JavaScript cannot pass as function pointers.
   set(bridge "${PROJECT_SOURCE_DIR}/web/wasm/bridge.cpp")
-  set(rtttl_bridge "${PROJECT_SOURCE_DIR}/web/wasm/rtttl_bridge.cpp")
   foreach(line IN LISTS map_lines)
     string(REGEX MATCH "TUVELLO_[A-Za-z]+" name "${line}")
     list(APPEND exports ${name})
@@ -57,8 +56,8 @@ function(tuvello_add_wasm_module output)
             -mexec-model=reactor -std=c++20 -O2 -DNDEBUG
             -fno-exceptions -fno-rtti -fvisibility=hidden -Wall -Wextra -Werror
             -I${PROJECT_SOURCE_DIR}/include -I${PROJECT_SOURCE_DIR}/src
-            ${TUVELLO_SOURCES} ${bridge} ${rtttl_bridge} ${exports} -Wl,--strip-debug -o "${output}"
-    DEPENDS ${TUVELLO_SOURCES} ${headers} ${bridge} ${rtttl_bridge} "${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
+            ${TUVELLO_SOURCES} ${bridge} ${exports} -Wl,--strip-debug -o "${output}"
+    DEPENDS ${TUVELLO_SOURCES} ${headers} ${bridge} "${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
     COMMENT "Building the WebAssembly module ${output}"
     COMMAND_EXPAND_LISTS VERBATIM)
 endfunction()

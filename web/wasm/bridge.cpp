@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
 // What JavaScript cannot do through the module's exports alone: a visitor for
-// the note map and the warnings. JavaScript cannot hand a function pointer to
-// the library, so these visitors pass each record's fields to functions that
-// the loader supplies (import module "tuvello"). 64-bit offsets travel as
-// doubles, exact for anything below 2^53 bytes.
+// the note map and the warnings of song texts and ringtones. JavaScript cannot hand a function
+// pointer to the library, so these visitors pass each record's fields to functions that the loader
+// supplies (import module "tuvello"). 64-bit offsets travel as doubles, exact for anything below
+// 2^53 bytes.
 #include <cstdint>
 
 #include "tuvello.h"
@@ -47,6 +47,15 @@ __attribute__((visibility("default"))) std::int32_t tuvello_web_notes(const char
 
 __attribute__((visibility("default"))) std::int32_t tuvello_web_check(const char* text) {
   return TUVELLO_ForEachWarning(text, visit_warning, nullptr);
+}
+
+// TUVELLO_ConvertRtttl, with the ringtone's warnings passed on like the song
+// text's when `warn` is nonzero. Capacities travel as doubles too.
+__attribute__((visibility("default"))) double tuvello_web_rtttl(const char* rtttl, char* text,
+                                                                double capacity,
+                                                                std::int32_t warn) {
+  return static_cast<double>(TUVELLO_ConvertRtttl(rtttl, text, static_cast<std::int64_t>(capacity),
+                                                  warn != 0 ? visit_warning : nullptr, nullptr));
 }
 
 }  // extern "C"
