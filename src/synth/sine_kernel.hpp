@@ -17,6 +17,7 @@
 #include <bit>
 #include <cstdint>
 #include <cstring>
+#include <utility>
 
 namespace tuvello::synth {
 
@@ -87,15 +88,22 @@ template <int Lanes, bool VectorRounding>
   static_assert(16 % Lanes == 0);
   constexpr int kPipeWait = 16 / Lanes;
   int pipe_wait = 0;
-  U turns;
-  U last_lane;
-  F frame_index;  // n - 1 for each lane
-  for (int i = 0; i < Lanes; ++i) {
-    const auto n = static_cast<std::uint64_t>(run.first_frame + i);
-    turns[i] = n * run.turns_step;
-    last_lane[i] = i == Lanes - 1 ? ~0ull : 0;
-    frame_index[i] = static_cast<double>(n - 1);
+  // Lane i holds frame n = first_frame + i. The lanes are formed as whole
+  // vectors, never written one by one: such a vector must live in memory
+  // aligned to its size, which a sanitizer's relocated stack frames lack.
+  // (-Wpsabi notes that a vector crossing a call is passed differently with
+  // and without AVX; caller and lambda are compiled together, so they agree.)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+  const U lane = []<std::size_t... I>(std::index_sequence<I...>) {
+    return U{static_cast<std::uint64_t>(I)...};
   }
+  (std::make_index_sequence<Lanes>{});
+#pragma GCC diagnostic pop
+  const U n = lane + static_cast<std::uint64_t>(run.first_frame);
+  U turns = n * run.turns_step;  // modulo 2^64: whole turns drop out
+  const U last_lane = (U)(lane == static_cast<std::uint64_t>(Lanes - 1));
+  F frame_index = __builtin_convertvector(n - 1, F);  // n - 1 for each lane, exact
   const U turns_stride = turns - turns + run.turns_step * Lanes;
   const F index_stride = frame_index - frame_index + Lanes;
 
@@ -157,9 +165,16 @@ template <int Lanes, bool VectorRounding>
     turns += turns_stride;
     frame_index += index_stride;
   }
-  double result = 0.0;
-  for (int i = 0; i < Lanes; ++i) result = result > worst[i] ? result : worst[i];
-  return result;
+  // Each lane read by a constant index, so that `worst` too stays a register.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpsabi"
+  return []<std::size_t... I>(F w, std::index_sequence<I...>) {
+    double result = 0.0;
+    ((result = result > w[I] ? result : w[I]), ...);
+    return result;
+  }
+  (worst, std::make_index_sequence<Lanes>{});
+#pragma GCC diagnostic pop
 }
 
 }  // namespace tuvello::synth
