@@ -778,7 +778,11 @@ int run(int argc, char** argv) {
   if (name == "-h" || name == "--help") return print_and_finish(kToolHelp, "");
   if (name == "-V" || name == "--version") return print_version("");
   if (name == "help") {
-    if (argc == 2) return print_and_finish(kToolHelp, "");
+    // "help" is described by the tool's own help, which --help also asks for.
+    if (argc == 2 || (argc == 3 && (std::string_view(argv[2]) == "-h" ||
+                                    std::string_view(argv[2]) == "--help"))) {
+      return print_and_finish(kToolHelp, "");
+    }
     const CommandInfo* info = argc == 3 ? find_command(argv[2]) : nullptr;
     if (info == nullptr) {
       return usage_error("help", "no such command '" + escape_name(argc == 3 ? argv[2] : "") +

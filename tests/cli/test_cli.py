@@ -545,6 +545,8 @@ class HelpVersionAndUsageErrors(unittest.TestCase):
             r = run(*command, "-V")
             self.assertEqual((r.returncode, r.stdout.decode()), (0, "tuvello %s\n" % VERSION))
         self.assertEqual(run("help").stdout, run("--help").stdout)
+        for flag in ("--help", "-h"):  # what the usage errors' "Try" line suggests
+            self.assertEqual(run("help", flag).stdout, run("--help").stdout)
         for command in ("render", "check", "demo"):
             self.assertEqual(run("help", command).stdout, run(command, "--help").stdout)
         r = run("help", "nope")
