@@ -165,16 +165,15 @@ template <int Lanes, bool VectorRounding>
     turns += turns_stride;
     frame_index += index_stride;
   }
-  // Each lane read by a constant index, so that `worst` too stays a register.
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wpsabi"
-  return []<std::size_t... I>(F w, std::index_sequence<I...>) {
-    double result = 0.0;
-    ((result = result > w[I] ? result : w[I]), ...);
-    return result;
-  }
-  (worst, std::make_index_sequence<Lanes>{});
-#pragma GCC diagnostic pop
+  // Each lane read by a constant index, so that `worst` too stays a register
+  // (a lambda taking it would need memory in an unoptimized build).
+  static_assert(Lanes <= 8);
+  double result = worst[0];
+  const auto take = [&result](double lane) { result = result > lane ? result : lane; };
+  if constexpr (Lanes > 1) take(worst[1]);
+  if constexpr (Lanes > 2) take(worst[2]), take(worst[3]);
+  if constexpr (Lanes > 4) take(worst[4]), take(worst[5]), take(worst[6]), take(worst[7]);
+  return result;
 }
 
 }  // namespace tuvello::synth
