@@ -8,13 +8,10 @@
 #include "image/song_stream.hpp"
 
 namespace tuvello::cli {
-namespace {
 
 std::string plural(std::size_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
-
-}  // namespace
 
 std::string escape_bytes(std::string_view bytes) {
   std::string out;

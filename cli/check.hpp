@@ -31,6 +31,9 @@ struct CheckSummary {
 using WarningVisitor = text::FunctionRef<bool(const Diagnostic&)>;
 CheckSummary for_each_warning(std::string_view text, WarningVisitor visit);
 
+// "1 note", "3 notes": a count and its word for summary lines.
+std::string plural(std::size_t n, const char* word);
+
 // The part of `text` that TUVELLO_CreateSong reads, a C string: up to the
 // first NUL byte.
 std::string_view song_text(std::string_view text);

@@ -587,10 +587,6 @@ std::optional<int> read_input(const Options& o, const char* command, Input& in) 
   return std::nullopt;
 }
 
-std::string plural(std::size_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
 // ", 3 warnings (tuvello check shows them)" for a summary line.
 std::string warnings_phrase(std::size_t warnings) {
   std::string s = ", " + plural(warnings, "warning");
