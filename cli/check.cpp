@@ -13,37 +13,6 @@ std::string plural(std::size_t n, const char* word) {
   return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
 }
 
-std::string escape_bytes(std::string_view bytes) {
-  std::string out;
-  out.reserve(bytes.size());
-  for (const char ch : bytes) {
-    const auto u = static_cast<unsigned char>(ch);
-    switch (ch) {
-      case '\t':
-        out += "\\t";
-        break;
-      case '\r':
-        out += "\\r";
-        break;
-      case '\n':
-        out += "\\n";
-        break;
-      case '\\':
-        out += "\\\\";
-        break;
-      default:
-        if (u < 0x20 || u > 0x7E) {
-          char hex[5];
-          std::snprintf(hex, sizeof hex, "\\x%02X", u);
-          out += hex;
-        } else {
-          out += ch;
-        }
-    }
-  }
-  return out;
-}
-
 std::string_view song_text(std::string_view text) { return text.substr(0, text.find('\0')); }
 
 CheckSummary for_each_warning(std::string_view text, WarningVisitor visit) {

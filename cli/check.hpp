@@ -38,10 +38,6 @@ std::string plural(std::size_t n, const char* word);
 // first NUL byte.
 std::string_view song_text(std::string_view text);
 
-// `bytes` with backslash, control bytes and bytes above 0x7E escaped (\t \r \n
-// \\ \xHH), so that it stays on one line of plain ASCII.
-std::string escape_bytes(std::string_view bytes);
-
 // "WHERE: warning: MESSAGE", one line; WHERE is the command's location, e.g.
 // "FILE:LINE:COLUMN".
 std::string format_warning(std::string_view where, const Diagnostic& d);

@@ -117,18 +117,22 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size) {
   return true;
 }
 
-std::string escape_name(std::string_view name) {
+namespace {
+
+// Escapes control bytes, backslash and bytes above 0x7E (\t \n \r \\ \xHH),
+// keeping printable UTF-8 sequences as they are when `keep_utf8`.
+std::string escaped(std::string_view s, bool keep_utf8) {
   std::string out;
-  out.reserve(name.size());
+  out.reserve(s.size());
   std::size_t i = 0;
-  while (i < name.size()) {
-    const auto u = static_cast<unsigned char>(name[i]);
+  while (i < s.size()) {
+    const auto u = static_cast<unsigned char>(s[i]);
     if (u >= 0x20 && u < 0x7F && u != '\\') {
-      out += name[i++];
+      out += s[i++];
       continue;
     }
-    if (const std::size_t n = u >= 0x80 ? printable_utf8(name.substr(i)) : 0; n > 0) {
-      out.append(name.substr(i, n));
+    if (const std::size_t n = keep_utf8 && u >= 0x80 ? printable_utf8(s.substr(i)) : 0; n > 0) {
+      out.append(s.substr(i, n));
       i += n;
       continue;
     }
@@ -155,6 +159,12 @@ std::string escape_name(std::string_view name) {
   }
   return out;
 }
+
+}  // namespace
+
+std::string escape_name(std::string_view name) { return escaped(name, true); }
+
+std::string escape_bytes(std::string_view bytes) { return escaped(bytes, false); }
 
 bool print_line(std::string_view line) {
   if (std::ferror(stdout)) return false;

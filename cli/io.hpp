@@ -45,6 +45,10 @@ bool write_all(int fd, const std::uint8_t* data, std::size_t size);
 // backslash and bytes that are not printable UTF-8 are escaped (\t \n \xHH).
 std::string escape_name(std::string_view name);
 
+// `bytes` escaped the same way except that every byte above 0x7E is \xHH too,
+// as the library escapes song text in its warnings: one line of plain ASCII.
+std::string escape_bytes(std::string_view bytes);
+
 // Writes one line to standard output. Returns false once writing has failed
 // (errno set), so that a long report stops at the first lost line.
 bool print_line(std::string_view line);
