@@ -8,6 +8,8 @@ get_filename_component(TUVELLO_ROOT "${CMAKE_CURRENT_LIST_DIR}/.." ABSOLUTE)
 # arithmetic (the compiler's default for -m32). The library is exact anyway.
 set(TUVELLO_32BIT_FLAGS -m32)
 
+include(${CMAKE_CURRENT_LIST_DIR}/TuvelloTestLimits.cmake)
+
 # Warnings and language level for everything we compile.
 add_library(tuvello_warnings INTERFACE)
 target_compile_options(tuvello_warnings INTERFACE -Wall -Wextra -Werror)

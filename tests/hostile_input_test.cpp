@@ -74,7 +74,7 @@ void PrintTo(const HostileCase& c, std::ostream* os) { *os << c.name; }
 
 class HostileText : public testing::TestWithParam<HostileCase> {};
 
-TEST_P(HostileText, RendersLikeItsShortEquivalentInLinearTimeAndMemory) {
+TEST_P(HostileText, RendersAsItsShortFormInLinearTime) {
   const std::string text = GetParam().make();
   const Song expected = render(GetParam().renders_like);
   ASSERT_NE(expected, nullptr);
