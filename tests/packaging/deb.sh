@@ -162,12 +162,11 @@ fi
   fail "the system's python3 cannot render with the package's module"
 
 # pip into a virtual environment, offline; renders with the installed library.
-rm -rf venv
-[ -x /usr/bin/python3 ] && python3() { /usr/bin/python3 "$@"; }
-readme_step 'python3 -m venv --system-site-packages venv && venv/bin/pip install --no-build-isolation --no-index ./python'
-[ "$(cd / && "$OLDPWD/venv/bin/python" -c 'import tuvello; print(tuvello.__file__)')" = "$PWD/venv/lib/$(ls venv/lib)/site-packages/tuvello/__init__.py" ] ||
+rm -rf build/venv
+readme_step '/usr/bin/python3 -m venv --system-site-packages build/venv && build/venv/bin/pip install --no-build-isolation --no-index ./python'
+[ "$(cd / && "$OLDPWD/build/venv/bin/python" -c 'import tuvello; print(tuvello.__file__)')" = "$PWD/build/venv/lib/$(ls build/venv/lib)/site-packages/tuvello/__init__.py" ] ||
   fail "the virtual environment does not use its own copy of the module"
-[ "$(cd / && "$OLDPWD/venv/bin/python" -c 'import tuvello; print(tuvello.__version__, tuvello.duration("len:200;vol:80;c;e;g;p;c"))')" = "$version 1.0" ] ||
+[ "$(cd / && "$OLDPWD/build/venv/bin/python" -c 'import tuvello; print(tuvello.__version__, tuvello.duration("len:200;vol:80;c;e;g;p;c"))')" = "$version 1.0" ] ||
   fail "the pip-installed module cannot render"
 
 trap - EXIT

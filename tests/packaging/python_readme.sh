@@ -18,14 +18,14 @@ echo "$seconds"
 # pip into a virtual environment, offline, with Debian's python3 (setuptools
 # and wheel come from its packages); the installed module reports the
 # library's version and ships its type information.
-[ -x /usr/bin/python3 ] && python3() { /usr/bin/python3 "$@"; }
-readme_step 'python3 -m venv --system-site-packages venv && venv/bin/pip install --no-build-isolation --no-index ./python'
-installed=$(cd / && "$OLDPWD/venv/bin/python" -c 'import os, tuvello; print(os.path.dirname(tuvello.__file__))')
+rm -rf build/venv
+readme_step '/usr/bin/python3 -m venv --system-site-packages build/venv && build/venv/bin/pip install --no-build-isolation --no-index ./python'
+installed=$(cd / && "$OLDPWD/build/venv/bin/python" -c 'import os, tuvello; print(os.path.dirname(tuvello.__file__))')
 case $installed in
-"$PWD/venv/"*) ;;
+"$PWD/build/venv/"*) ;;
 *) fail "the virtual environment imports tuvello from $installed" ;;
 esac
 [ -f "$installed/py.typed" ] || fail "no py.typed in the installed module"
-[ "$(cd / && TUVELLO_LIBRARY="$OLDPWD/build/libtuvello.so.1" "$OLDPWD/venv/bin/python" -c 'import tuvello; print(tuvello.__version__, tuvello.duration("c;e;g"))')" = "$6 0.3" ] ||
+[ "$(cd / && TUVELLO_LIBRARY="$OLDPWD/build/libtuvello.so.1" "$OLDPWD/build/venv/bin/python" -c 'import tuvello; print(tuvello.__version__, tuvello.duration("c;e;g"))')" = "$6 0.3" ] ||
   fail "the pip-installed module does not say version $6 or does not render"
 echo "the README's Python commands work"
