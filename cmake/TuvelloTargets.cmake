@@ -55,6 +55,7 @@ set(TUVELLO_SOURCES
   src/image/song_stream.cpp
   src/import/convert_rtttl.cpp
   src/import/rtttl.cpp
+  src/import/rtttl_export.cpp
   src/synth/note_block.cpp
   src/synth/sample.cpp
   src/synth/sine_kernels.cpp

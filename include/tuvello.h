@@ -227,7 +227,15 @@ enum {
   TUVELLO_WARN_RTTTL_OCTAVE = 69,    /* an octave out of reach, moved to octave 3 or 6 */
   TUVELLO_WARN_RTTTL_TOO_SHORT = 70, /* notes shorter than 20 ms, played as 20 ms */
   TUVELLO_WARN_RTTTL_SPLIT = 71,     /* notes longer than 500 ms, played as repeated notes */
-  TUVELLO_WARN_RTTTL_DRIFT = 72      /* the tune's length off by more than 1 % */
+  TUVELLO_WARN_RTTTL_DRIFT = 72,     /* the tune's length off by more than 1 % */
+  /* Informational: nothing is lost, the ringtone was read as its writer most
+     likely meant it (a name holding ':'). */
+  TUVELLO_WARN_RTTTL_GUESS = 73,
+  TUVELLO_WARN_RTTTL_SHIFT = 74, /* the whole tune moved by whole octaves into reach */
+  /* TUVELLO_ExportRtttl's, about the song text: */
+  TUVELLO_WARN_EXPORT_SETTING = 75, /* vol, pipe or dec, which a ringtone cannot hold */
+  TUVELLO_WARN_EXPORT_PITCH = 76,   /* an "oct" that is no whole octave: the nearest semitone */
+  TUVELLO_WARN_EXPORT_LENGTH = 77   /* a length no note value reaches within 1 ms: the nearest */
 };
 
 /*
@@ -268,15 +276,21 @@ TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisi
  * song text that plays it ("len:240;oct:7;c;e;len:480;g;p;c;c"),
  * reporting what the song text cannot keep.
  *
- * Ringtone: name, settings and notes, separated by ':'. Settings d= (note
- * value, default 4), o= (octave, default 6) and b= (beats per minute, a beat
- * being a quarter note, default 63). Notes separated by ',', each
- * [value] name [# or b] [.] [octave] [.]: value 1, 2, 4, 8, 16 or 32; name a to
- * g (h for B too), p a pause; '#' sharp, 'b' flat; '.' one and a half times
- * as long. Case and blanks (space, tab, CR, LF) between items do not matter.
+ * Ringtone: name, settings and notes, separated by ':' (a name may hold ':'
+ * when what follows its last two reads as settings and notes). Settings d=
+ * (note value, default 4), o= (octave, default 6) and b= (beats per minute, a
+ * beat being a quarter note, default 63; a decimal such as b=112.5 is kept
+ * exact). Notes separated by ',', which may also end the section, each
+ * [value] [#] name [#, _ or b] [.] [octave] [# or _] [.]: value 1, 2, 4, 8,
+ * 16, 32 or 64; name a to g (h for B too), p a pause; '#' or '_' sharp, 'b'
+ * flat, one per note; '.' one and a half times as long. Case and blanks
+ * (space, tab, CR, LF) do not matter, between the characters of a note too.
  *
  * Pitch: notes sound at their octave (a4 = 440 Hz). Octaves 3 to 6 play
- * exactly (oct:0, 1, 3, 7); notes in other octaves play in octave 3 or 6.
+ * exactly (oct:0, 1, 3, 7); notes in other octaves play in octave 3 or 6,
+ * each moved alone and said once per octave. This function keeps these
+ * octaves of version 1.1; TUVELLO_ConvertRtttlEx moves the whole tune instead
+ * by default, keeping its melody.
  * Sharps and flats become the song text's keys ("a#" is "b", "b" is "h";
  * "b#" is "c" an octave up, "cb" "h" an octave down). Length: whole
  * milliseconds, rounded to nearest (ties to even); shorter than 20 ms plays as
@@ -311,6 +325,88 @@ TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisi
  */
 TUVELLO_API int64_t TUVELLO_ConvertRtttl(const char* rtttl, char* text, int64_t capacity,
                                          TUVELLO_WarningVisitor visit, void* context);
+
+/* TUVELLO_RtttlOptions.octave_shift: how notes outside octaves 3 to 6 are
+   brought into reach. */
+#define TUVELLO_OCTAVE_SHIFT_AUTO 0 /* the whole tune, by whole octaves (the default) */
+#define TUVELLO_OCTAVE_SHIFT_NONE 1 /* each note alone, as TUVELLO_ConvertRtttl does */
+#define TUVELLO_OCTAVE_SHIFT_BY 2   /* the whole tune by `octaves`, then each note left out */
+
+/*
+ * Options of TUVELLO_ConvertRtttlEx. Fields are only ever appended: set
+ * struct_size to sizeof(TUVELLO_RtttlOptions) as your header has it, and
+ * fields past it take their defaults (all zero is all defaults).
+ */
+typedef struct TUVELLO_RtttlOptions {
+  uint32_t struct_size; /* sizeof(TUVELLO_RtttlOptions), at least 8 */
+  int32_t octave_shift; /* TUVELLO_OCTAVE_SHIFT_AUTO, _NONE or _BY */
+  int32_t octaves;      /* for TUVELLO_OCTAVE_SHIFT_BY: -8 to 8, negative lower */
+} TUVELLO_RtttlOptions;
+
+/*
+ * TUVELLO_ConvertRtttl with options; options NULL means the defaults.
+ *
+ * TUVELLO_OCTAVE_SHIFT_AUTO: when the tune's notes reach outside octaves 3
+ * to 6 but span at most four octaves, the whole tune moves by the fewest
+ * whole octaves that bring every note into reach, so it keeps its melody and
+ * every note its pitch class; one TUVELLO_WARN_RTTTL_SHIFT says so ("it
+ * plays an octave lower"). A tune spanning more than four octaves moves by
+ * the whole octaves that keep the most notes exact (the fewest on a tie,
+ * downward before upward), and the notes still out of reach play in octave
+ * 3 or 6, each run of them one TUVELLO_WARN_RTTTL_OCTAVE. Under
+ * TUVELLO_OCTAVE_SHIFT_BY the whole tune moves by `octaves`, unwarned, and
+ * the notes then out of reach are said by run. TUVELLO_OCTAVE_SHIFT_NONE is
+ * TUVELLO_ConvertRtttl: each note alone, said once per octave.
+ *
+ * The whole-tune shift needs the tune's octaves before the first note is
+ * written: the notes are read twice, still without allocating.
+ *
+ * Returns as TUVELLO_ConvertRtttl does, and -1 (nothing written or visited)
+ * also when options has struct_size below 8, an unknown octave_shift, or
+ * octaves outside -8 to 8.
+ */
+TUVELLO_API int64_t TUVELLO_ConvertRtttlEx(const char* rtttl, char* text, int64_t capacity,
+                                           const TUVELLO_RtttlOptions* options,
+                                           TUVELLO_WarningVisitor visit, void* context);
+
+/*
+ * Writes a song text as an RTTTL ringtone ("len:200;c;e;g;p;c" gives
+ * "tune:d=4,o=3,b=300:c,e,g,p,c").
+ *
+ * The song's notes are those TUVELLO_ForEachNote visits. Settings: b= is a
+ * whole tempo from 25 to 900 chosen so that as many notes as possible last
+ * their length within 1 ms, then as many as possible come back to it exactly
+ * when converted again, then the other notes are nearest, then the ringtone
+ * is shortest; d= is the value that saves the most bytes, o= the most common
+ * octave. Notes are written
+ * [value] name [#] [octave] [.] with value 1 to 32, and the value and octave
+ * only where they differ from d= and o=.
+ *
+ * What a ringtone cannot hold is warned once per song text command that
+ * sets it, when the first note it concerns is written: vol below 100
+ * (TUVELLO_WARN_EXPORT_SETTING; the player's volume), pipe and dec (the
+ * same; plain notes), an "oct" that is no whole octave (oct:2, 4, 5, 6, 8;
+ * TUVELLO_WARN_EXPORT_PITCH; the nearest semitone), a length that no note
+ * value at the chosen b= reaches within 1 ms (TUVELLO_WARN_EXPORT_LENGTH;
+ * the nearest). text_offset and text_length locate the command in the song
+ * text (the note itself for the default length), command is its number.
+ *
+ * text: the song text, as for TUVELLO_CreateSong (NULL counts as "").
+ * name: the ringtone's name (NULL counts as ""); each ':' and control byte
+ *       in it is written as '_'.
+ * rtttl, capacity: as text and capacity of TUVELLO_ConvertRtttl.
+ * visit: called with each warning and `context`; a nonzero return stops the
+ *        warnings, not the conversion. NULL: no warnings.
+ *
+ * Returns the ringtone's length without its NUL, or -1 when capacity < 0 or
+ * rtttl is NULL with capacity > 0. Allocates nothing; time linear in the
+ * song text and the ringtone.
+ *
+ * See also: TUVELLO_ConvertRtttlEx, TUVELLO_ForEachNote.
+ */
+TUVELLO_API int64_t TUVELLO_ExportRtttl(const char* text, const char* name, char* rtttl,
+                                        int64_t capacity, TUVELLO_WarningVisitor visit,
+                                        void* context);
 
 #ifdef __cplusplus
 }

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "import/octave_span.hpp"
+#include "import/text_out.hpp"
 #include "text/note_settings.hpp"
 
 namespace tuvello::rtttl {
@@ -17,11 +19,9 @@ constexpr int kHighestOctave = 6;
 constexpr std::int32_t kShortestMs = text::kLengthRange.low;
 constexpr std::int32_t kLongestMs = text::kLengthRange.high;
 // Larger numbers are refused: no setting or note needs them, and it keeps
-// every product below in 64 bits.
+// every product below in 64 bits. A tempo's digits, its decimals included,
+// make one such number.
 constexpr std::int32_t kLargestNumber = 99999;
-// Outside this tempo range RTTTL players differ; the tune is played as written.
-constexpr std::int32_t kSlowestBpm = 25;
-constexpr std::int32_t kFastestBpm = 900;
 
 // The song text's note keys by semitone from C; "h" is B, "b" is B flat.
 constexpr const char* kKeys[12] = {"c", "cs", "d", "ds", "e", "f", "fs", "g", "gs", "a", "b", "h"};
@@ -29,13 +29,6 @@ constexpr const char* kKeys[12] = {"c", "cs", "d", "ds", "e", "f", "fs", "g", "g
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
 bool is_digit(char c) { return c >= '0' && c <= '9'; }
 char lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
-
-struct Span {
-  std::size_t begin = 0;
-  std::size_t end = 0;
-  std::size_t size() const { return end - begin; }
-  bool empty() const { return begin == end; }
-};
 
 Span trimmed(std::string_view s, Span span) {
   while (span.begin < span.end && is_blank(s[span.begin])) ++span.begin;
@@ -50,8 +43,8 @@ bool contains(std::string_view s, Span span, char c) {
   return false;
 }
 
-// A note value the song text can be told about: 1, 2, 4, 8, 16 or 32.
-bool is_note_value(std::int32_t d) { return d >= 1 && d <= 32 && (d & (d - 1)) == 0; }
+// A note value: 1, 2, 4, 8, 16, 32 or 64.
+bool is_note_value(std::int32_t d) { return d >= 1 && d <= 64 && (d & (d - 1)) == 0; }
 
 int log2_of(std::int32_t power_of_two) {
   int n = 0;
@@ -59,102 +52,86 @@ int log2_of(std::int32_t power_of_two) {
   return n;
 }
 
-// num * 10^digits / den rounded to nearest, ties to even; num >= 0, 0 < den
-// < INT64_MAX / 10. Long division, so num * 10^digits need not fit.
-std::int64_t scaled_ratio(std::int64_t num, std::int64_t den, int digits = 0) {
-  std::int64_t q = num / den;
-  std::int64_t r = num % den;
-  for (int d = 0; d < digits; ++d) {
-    r *= 10;
-    q = q * 10 + r / den;
-    r %= den;
-  }
-  return 2 * r > den || (2 * r == den && (q & 1) != 0) ? q + 1 : q;
-}
-
 struct Number {
   bool present = false;    // at least one digit
   bool too_large = false;  // above kLargestNumber
   std::int32_t value = 0;
-  Span span;
+  int digits = 0;
+  Span span;  // first digit to last
 };
 
-Number read_number(std::string_view s, std::size_t& i, std::size_t end) {
+// Digits from `i`; with `blanks`, blanks may stand between them. Leaves `i`
+// after the last digit.
+Number read_number(std::string_view s, std::size_t& i, std::size_t end, bool blanks = false) {
   Number n;
-  n.span.begin = i;
-  for (; i < end && is_digit(s[i]); ++i) {
+  n.span = Span{i, i};
+  std::size_t j = i;
+  while (true) {
+    if (blanks) {
+      while (j < end && is_blank(s[j])) ++j;
+    }
+    if (j >= end || !is_digit(s[j])) break;
+    if (!n.present) n.span.begin = j;
     n.present = true;
-    if (n.too_large) continue;
-    n.value = n.value * 10 + (s[i] - '0');
-    n.too_large = n.value > kLargestNumber;
+    ++n.digits;
+    if (!n.too_large) {
+      n.value = n.value * 10 + (s[j] - '0');
+      n.too_large = n.value > kLargestNumber;
+    }
+    n.span.end = ++j;
+    i = j;
   }
-  n.span.end = i;
   return n;
 }
 
-// Ringtone bytes as they may appear in a message: printable ASCII, the rest
-// as \xHH, at most kShown bytes of the source.
-class Quoted {
- public:
-  Quoted(std::string_view s, Span span) {
-    std::size_t n = 0;
-    for (std::size_t i = span.begin; i < span.end && i - span.begin < kShown; ++i) {
-      const auto c = static_cast<unsigned char>(s[i]);
-      if (c >= 0x20 && c < 0x7F && c != '\'' && c != '\\') {
-        buf_[n++] = static_cast<char>(c);
-      } else {
-        n += static_cast<std::size_t>(std::snprintf(buf_ + n, 5, "\\x%02X", c));
-      }
-    }
-    if (span.size() > kShown) {
-      buf_[n++] = '.';
-      buf_[n++] = '.';
-      buf_[n++] = '.';
-    }
-    buf_[n] = '\0';
-  }
-  const char* c_str() const { return buf_; }
-
- private:
-  static constexpr std::size_t kShown = 12;
-  char buf_[kShown * 4 + 4] = {};
+// Beats per minute as num / scale: a decimal tempo ("b=112.5") is kept
+// exact, and every length worked out from it in integers.
+struct Tempo {
+  std::int64_t num = kDefaultBeatsPerMinute;
+  std::int64_t scale = 1;  // a power of ten
 };
 
-// The song text, written while it fits and counted always.
-class TextWriter {
- public:
-  TextWriter(char* out, std::int64_t capacity) : out_(out), capacity_(capacity) {}
+// "112.5": the tempo as it would be written.
+struct TempoText {
+  explicit TempoText(Tempo t) {
+    int n = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(t.num / t.scale));
+    if (t.scale > 1) buf[n++] = '.';
+    for (std::int64_t s = t.scale / 10; s > 0; s /= 10) {
+      buf[n++] = static_cast<char>('0' + t.num / s % 10);
+    }
+    buf[n] = '\0';
+  }
+  char buf[32];
+};
 
-  void put(std::string_view s) {
-    for (const char c : s) {
-      if (size_ < capacity_) out_[size_] = c;
-      ++size_;
-    }
+class Reporter {
+ public:
+  explicit Reporter(const WarningSink* sink) : sink_(sink) {}
+
+  __attribute__((format(printf, 5, 6))) void say(Problem problem, Span span, std::int32_t note,
+                                                 const char* format, ...) {
+    ++said_;
+    if (sink_ == nullptr) return;
+    va_list args;
+    va_start(args, format);
+    std::vsnprintf(message_, sizeof message_, format, args);
+    va_end(args);
+    Warning w;
+    w.problem = problem;
+    w.offset = span.begin;
+    w.length = span.size();
+    w.note = note;
+    w.message = message_;
+    if (!(*sink_)(w)) sink_ = nullptr;
   }
-  void put_number(std::int32_t n) {
-    assert(n >= 0);
-    char digits[12];
-    int k = 0;
-    do {
-      digits[k++] = static_cast<char>('0' + n % 10);
-      n /= 10;
-    } while (n > 0);
-    while (k > 0) put(std::string_view(&digits[--k], 1));
-  }
-  // Ends the text: its NUL when it fits, else the empty string.
-  std::int64_t finish() {
-    if (size_ < capacity_) {
-      out_[size_] = '\0';
-    } else if (capacity_ > 0) {
-      out_[0] = '\0';
-    }
-    return size_;
-  }
+
+  // Warnings found so far, told or not: a silent reporter checks a reading.
+  std::int64_t said() const { return said_; }
 
  private:
-  char* out_;
-  std::int64_t capacity_;
-  std::int64_t size_ = 0;
+  const WarningSink* sink_;
+  std::int64_t said_ = 0;
+  char message_[320] = {};
 };
 
 // Notes as commands, with "len" and "oct" written only when they change from
@@ -196,35 +173,40 @@ class SongWriter {
   bool first_ = true;
 };
 
-class Reporter {
- public:
-  explicit Reporter(const WarningSink* sink) : sink_(sink) {}
-
-  __attribute__((format(printf, 5, 6))) void say(Problem problem, Span span, std::int32_t note,
-                                                 const char* format, ...) {
-    if (sink_ == nullptr) return;
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(message_, sizeof message_, format, args);
-    va_end(args);
-    Warning w;
-    w.problem = problem;
-    w.offset = span.begin;
-    w.length = span.size();
-    w.note = note;
-    w.message = message_;
-    if (!(*sink_)(w)) sink_ = nullptr;
-  }
-
- private:
-  const WarningSink* sink_;
-  char message_[256] = {};
-};
-
 struct Settings {
   std::int32_t duration = kDefaultDuration;
   std::int32_t octave = kDefaultOctave;
-  std::int32_t bpm = kDefaultBeatsPerMinute;
+  Tempo tempo;
+};
+
+// Items of a section, split at ','. A comma may end the section: RTTTL ends
+// each note or setting with one, so an empty item after the last comma is
+// none.
+class Items {
+ public:
+  Items(std::string_view s, Span section) : s_(s), section_(section), begin_(section.begin) {}
+
+  // The next item, trimmed, and its 1-based number (saturating past 2^31,
+  // as commands do); false after the last.
+  bool next(Span& item, std::int32_t& number) {
+    if (done_) return false;
+    std::size_t end = begin_;
+    while (end < section_.end && s_[end] != ',') ++end;
+    item = trimmed(s_, Span{begin_, end});
+    done_ = end == section_.end;
+    if (done_ && item.empty() && number_ > 0) return false;
+    if (number_ < INT32_MAX) ++number_;
+    number = number_;
+    begin_ = end + 1;
+    return true;
+  }
+
+ private:
+  std::string_view s_;
+  Span section_;
+  std::size_t begin_;
+  std::int32_t number_ = 0;
+  bool done_ = false;
 };
 
 // Where the three sections are, and a warning for each one missing.
@@ -232,6 +214,9 @@ struct Sections {
   Span settings;
   Span notes;
 };
+
+Settings read_settings(std::string_view s, Span section, Reporter& r);
+bool reads_as_notes(std::string_view s, Span section);
 
 Sections find_sections(std::string_view s, Reporter& r) {
   const Span all{0, s.size()};
@@ -247,6 +232,23 @@ Sections find_sections(std::string_view s, Reporter& r) {
   }
   const std::size_t second = s.find(':', first + 1);
   if (second != std::string_view::npos) {
+    // More than two ':': a name such as "Star Wars: Main Title", when what
+    // follows its last two reads as settings and notes.
+    const std::size_t last = s.rfind(':');
+    if (last != second) {
+      const std::size_t before = s.rfind(':', last - 1);
+      const Span settings{before + 1, last};
+      const Span notes{last + 1, s.size()};
+      Reporter silent(nullptr);
+      read_settings(s, settings, silent);
+      if (silent.said() == 0 && reads_as_notes(s, notes)) {
+        r.say(Problem::guess, Span{0, before}, 0,
+              "the name holds ':': '%s' is read as the name, the settings and notes follow its "
+              "last two ':'",
+              Quoted(s, Span{0, before}).c_str());
+        return {settings, notes};
+      }
+    }
     return {Span{first + 1, second}, Span{second + 1, s.size()}};
   }
   const Span before{0, first};
@@ -267,6 +269,56 @@ Sections find_sections(std::string_view s, Reporter& r) {
   return {Span{first + 1, first + 1}, after};
 }
 
+// b=: a whole or decimal number of beats per minute, at least 1.
+void read_tempo(std::string_view s, Span value, Tempo& tempo, Reporter& r) {
+  const TempoText keep(tempo);
+  std::size_t i = value.begin;
+  const Number whole = read_number(s, i, value.end);
+  Number part;
+  if (whole.present && i < value.end && s[i] == '.') {
+    ++i;
+    part = read_number(s, i, value.end);
+  }
+  if (!whole.present || i != value.end) {
+    r.say(Problem::number, value, 0, "b= needs a number, not '%s': b=%s is used",
+          Quoted(s, value).c_str(), keep.buf);
+    return;
+  }
+  // Decimals without their trailing zeros, which change nothing.
+  std::int64_t num = whole.value;
+  std::int64_t scale = 1;
+  bool too_large = whole.too_large;
+  std::size_t last = part.span.end;
+  while (last > part.span.begin && s[last - 1] == '0') --last;
+  for (std::size_t k = part.span.begin; k < last && !too_large; ++k) {
+    num = num * 10 + (s[k] - '0');
+    scale *= 10;
+    too_large = num > kLargestNumber;
+  }
+  if (whole.too_large) {
+    r.say(Problem::number, value, 0, "b=%s is far too large: b=%s is used",
+          Quoted(s, value).c_str(), keep.buf);
+    return;
+  }
+  if (too_large) {
+    r.say(Problem::number, value, 0,
+          "b=%s has more digits than a tempo needs (%d at most, decimals included): b=%s is used",
+          Quoted(s, value).c_str(), 5, keep.buf);
+    return;
+  }
+  if (num == 0) {
+    r.say(Problem::number, value, 0, "b=0 is no tempo: b=%s is used", keep.buf);
+    return;
+  }
+  if (num < scale) {
+    r.say(Problem::number, value, 0, "b=%s is slower than a beat a minute: b=%s is used",
+          Quoted(s, value).c_str(), keep.buf);
+    return;
+  }
+  // Any tempo plays as written; notes it makes too short are said below.
+  tempo = Tempo{num, scale};
+}
+
 void read_setting(std::string_view s, Span item, Settings& settings, Reporter& r) {
   std::size_t eq = item.begin;
   while (eq < item.end && s[eq] != '=') ++eq;
@@ -277,9 +329,12 @@ void read_setting(std::string_view s, Span item, Settings& settings, Reporter& r
   const Span key = trimmed(s, Span{item.begin, eq});
   const Span value = trimmed(s, Span{eq + 1, item.end});
   const char name = key.size() == 1 ? lower(s[key.begin]) : '\0';
+  if (name == 'b') {
+    read_tempo(s, value, settings.tempo, r);
+    return;
+  }
   std::int32_t* target = name == 'd'   ? &settings.duration
                          : name == 'o' ? &settings.octave
-                         : name == 'b' ? &settings.bpm
                                        : nullptr;
   if (target == nullptr) {
     r.say(Problem::setting, item, 0, "unknown setting '%s' (d, o and b are known): ignored",
@@ -299,27 +354,11 @@ void read_setting(std::string_view s, Span item, Settings& settings, Reporter& r
           Quoted(s, value).c_str(), name, keep);
     return;
   }
-  switch (name) {
-    case 'd':
-      if (!is_note_value(n.value)) {
-        r.say(Problem::number, value, 0,
-              "d=%d is not a note value (1, 2, 4, 8, 16, 32): d=%d is used", n.value, keep);
-        return;
-      }
-      break;
-    case 'b':
-      if (n.value == 0) {
-        r.say(Problem::number, value, 0, "b=0 is no tempo: b=%d is used", keep);
-        return;
-      }
-      if (n.value < kSlowestBpm || n.value > kFastestBpm) {
-        r.say(Problem::number, value, 0,
-              "b=%d is outside RTTTL's %d to %d beats per minute: played as written", n.value,
-              kSlowestBpm, kFastestBpm);
-      }
-      break;
-    default:  // any octave is kept here; notes out of reach are moved when played
-      break;
+  // Any octave is kept here; notes out of reach are moved when played.
+  if (name == 'd' && !is_note_value(n.value)) {
+    r.say(Problem::number, value, 0,
+          "d=%d is not a note value (1, 2, 4, 8, 16, 32, 64): d=%d is used", n.value, keep);
+    return;
   }
   *target = n.value;
 }
@@ -327,161 +366,335 @@ void read_setting(std::string_view s, Span item, Settings& settings, Reporter& r
 Settings read_settings(std::string_view s, Span section, Reporter& r) {
   Settings settings;
   if (trimmed(s, section).empty()) return settings;
-  std::size_t begin = section.begin;
-  while (true) {
-    std::size_t end = begin;
-    while (end < section.end && s[end] != ',') ++end;
-    const Span item = trimmed(s, Span{begin, end});
+  Items items(s, section);
+  Span item;
+  std::int32_t number = 0;
+  while (items.next(item, number)) {
     if (item.empty()) {
       r.say(Problem::setting, item, 0, "empty setting between commas: ignored");
     } else {
       read_setting(s, item, settings, r);
     }
-    if (end == section.end) break;
-    begin = end + 1;
   }
   return settings;
 }
 
+// One note as written: [value] [#] name [#, _ or b] [.] [octave] [# or _] [.],
+// with blanks anywhere between its characters. Reads; says nothing.
+struct NoteReading {
+  Span token;
+  Number value_written;
+  bool bad_value = false;  // written, but no note value
+  bool has_name = false;   // a byte where the name goes
+  bool unknown_name = false;
+  Span name;
+  bool pause = false;
+  int accidentals = 0;  // sharps and flats written
+  Span accidental;      // the first
+  int dots = 0;
+  Number octave_written;
+  Span rest;  // stray bytes after the note
+  // As played:
+  int semitone = 0;  // 0 to 11 from C
+  std::int32_t value = kDefaultDuration;
+  std::int32_t octave = kDefaultOctave;  // B# and Cb moved across
+
+  bool plays() const { return !token.empty() && has_name && !unknown_name; }
+  bool clean() const {
+    return plays() && !bad_value && accidentals <= (pause ? 0 : 1) && dots <= 1 && rest.empty() &&
+           !octave_written.too_large;
+  }
+};
+
+NoteReading read_note(std::string_view s, Span token, const Settings& settings) {
+  NoteReading n;
+  n.token = token;
+  n.value = settings.duration;
+  n.octave = settings.octave;
+  if (token.empty()) return n;
+  const std::size_t end = token.end;
+  std::size_t i = token.begin;
+  const auto skip = [&] {
+    while (i < end && is_blank(s[i])) ++i;
+  };
+  int sign = 0;
+  const auto accidental = [&](bool flat_too) {
+    skip();
+    if (i == end) return;
+    const char c = s[i];
+    if (c != '#' && c != '_' && !(flat_too && lower(c) == 'b')) return;
+    if (n.accidentals++ == 0) {
+      n.accidental = Span{i, i + 1};
+      sign = lower(c) == 'b' ? -1 : 1;
+    }
+    ++i;
+  };
+  const auto dots = [&] {
+    for (skip(); i < end && s[i] == '.'; skip()) {
+      ++n.dots;
+      ++i;
+    }
+  };
+  n.value_written = read_number(s, i, end, true);
+  if (n.value_written.present) {
+    if (n.value_written.too_large || !is_note_value(n.value_written.value)) {
+      n.bad_value = true;
+    } else {
+      n.value = n.value_written.value;
+    }
+  }
+  skip();
+  if (i < end && s[i] == '#') accidental(false);  // "#d": sharp before the name
+  skip();
+  if (i == end) return n;
+  n.has_name = true;
+  n.name = Span{i, i + 1};
+  static constexpr int kSemitones[7] = {9, 11, 0, 2, 4, 5, 7};  // a b c d e f g
+  const char letter = lower(s[i]);
+  n.pause = letter == 'p';
+  if (letter >= 'a' && letter <= 'g') {
+    n.semitone = kSemitones[letter - 'a'];
+  } else if (letter == 'h') {
+    n.semitone = 11;  // the German name of B, which some ringtones use
+  } else if (!n.pause) {
+    n.unknown_name = true;
+    return n;
+  }
+  ++i;
+  accidental(true);
+  dots();
+  n.octave_written = read_number(s, i, end, true);
+  accidental(false);  // "a5#": sharp after the octave
+  dots();
+  skip();
+  if (i < end) n.rest = Span{i, end};
+  if (n.octave_written.present && !n.octave_written.too_large) n.octave = n.octave_written.value;
+  if (n.pause) return n;
+  // B# is C of the next octave, C flat B of the one below.
+  n.semitone += sign;
+  if (n.semitone == 12) {
+    n.semitone = 0;
+    ++n.octave;
+  } else if (n.semitone == -1) {
+    n.semitone = 11;
+    --n.octave;
+  }
+  return n;
+}
+
+// At least one note, and every note clean.
+bool reads_as_notes(std::string_view s, Span section) {
+  if (trimmed(s, section).empty()) return false;
+  Items items(s, section);
+  Span item;
+  std::int32_t number = 0;
+  while (items.next(item, number)) {
+    if (!read_note(s, item, Settings{}).clean()) return false;
+  }
+  return true;
+}
+
+// "an octave lower", "3 octaves higher".
+struct ShiftText {
+  explicit ShiftText(std::int32_t shift) {
+    const std::int32_t size = shift < 0 ? -shift : shift;
+    const char* way = shift < 0 ? "lower" : "higher";
+    if (size == 1) {
+      std::snprintf(buf, sizeof buf, "an octave %s", way);
+    } else {
+      std::snprintf(buf, sizeof buf, "%d octaves %s", size, way);
+    }
+  }
+  char buf[32];
+};
+
 // Plays the notes section, reporting what the song text cannot keep.
 class NotePlayer {
  public:
-  NotePlayer(std::string_view s, const Settings& settings, SongWriter& song, Reporter& r)
-      : s_(s), settings_(settings), song_(song), r_(r) {}
+  NotePlayer(std::string_view s, const Settings& settings, const Options& options, SongWriter& song,
+             Reporter& r)
+      : s_(s), settings_(settings), options_(options), song_(song), r_(r) {}
 
   void play(Span section) {
     if (trimmed(s_, section).empty()) {
       r_.say(Problem::section, section, 0, "no notes: the song text is empty");
       return;
     }
-    std::size_t begin = section.begin;
+    notes_end_ = section.end;
+    choose_shift(section);
+    Items items(s_, section);
+    Span item;
     std::int32_t number = 0;
-    while (true) {
-      std::size_t end = begin;
-      while (end < section.end && s_[end] != ',') ++end;
-      if (number < INT32_MAX) ++number;  // saturates past 2^31 notes, as commands do
-      play_note(trimmed(s_, Span{begin, end}), number);
-      if (end == section.end) break;
-      begin = end + 1;
-    }
+    while (items.next(item, number)) play_note(read_note(s_, item, settings_), number);
     report_drift(section);
   }
 
  private:
-  // [duration] letter [# or b] [.] [octave] [.]
-  void play_note(Span token, std::int32_t number) {
+  // The octaves every note moves by: a first pass reads the tune's octaves.
+  void choose_shift(Span section) {
+    if (options_.shift == OctaveShift::by) shift_ = options_.octaves;
+    if (options_.shift != OctaveShift::automatic) return;
+    import::OctaveSpan span;
+    Items items(s_, section);
+    Span item;
+    std::int32_t number = 0;
+    while (items.next(item, number)) {
+      const NoteReading n = read_note(s_, item, settings_);
+      if (n.plays() && !n.pause) span.add(n.octave);
+    }
+    shift_ = span.best_shift(kLowestOctave, kHighestOctave);
+    if (shift_ == 0) return;
+    const ShiftText how(shift_);
+    char octaves[48];
+    if (span.lowest() == span.highest()) {
+      std::snprintf(octaves, sizeof octaves, "lies in octave %d", span.lowest());
+    } else {
+      std::snprintf(octaves, sizeof octaves, "spans octaves %d to %d", span.lowest(),
+                    span.highest());
+    }
+    if (span.highest() - span.lowest() <= kHighestOctave - kLowestOctave) {
+      r_.say(Problem::shift, section, 0,
+             "the tune %s, out of reach (%d to %d play exactly): it plays %s, every note exact",
+             octaves, kLowestOctave, kHighestOctave, how.buf);
+    } else {
+      r_.say(Problem::shift, section, 0,
+             "the tune %s, more than the four that play exactly (%d to %d): it plays %s, which "
+             "keeps the most notes exact; the others are moved singly",
+             octaves, kLowestOctave, kHighestOctave, how.buf);
+    }
+  }
+
+  void play_note(const NoteReading& n, std::int32_t number) {
+    const Span token = n.token;
     if (token.empty()) {
       r_.say(Problem::note, token, number, "empty note between commas: skipped");
       return;
     }
-    std::size_t i = token.begin;
-    const Number written = read_number(s_, i, token.end);
-    std::int32_t value = settings_.duration;
-    if (written.present) {
-      if (written.too_large || !is_note_value(written.value)) {
-        r_.say(Problem::number, written.span, number,
-               "duration '%s' is not a note value (1, 2, 4, 8, 16, 32): the default %d is used",
-               Quoted(s_, written.span).c_str(), settings_.duration);
-      } else {
-        value = written.value;
-      }
+    if (n.bad_value) {
+      r_.say(Problem::number, n.value_written.span, number,
+             "duration '%s' is not a note value (1, 2, 4, 8, 16, 32, 64): the default %d is used",
+             Quoted(s_, n.value_written.span).c_str(), settings_.duration);
     }
-    if (i == token.end) {
+    if (!n.has_name) {
       r_.say(Problem::note, token, number, "'%s' has no note name: skipped",
              Quoted(s_, token).c_str());
       return;
     }
-    static constexpr int kSemitones[7] = {9, 11, 0, 2, 4, 5, 7};  // a b c d e f g
-    const char letter = lower(s_[i]);
-    const bool pause = letter == 'p';
-    int semitone = 0;
-    if (letter >= 'a' && letter <= 'g') {
-      semitone = kSemitones[letter - 'a'];
-    } else if (letter == 'h') {
-      semitone = 11;  // the German name of B, which some ringtones use
-    } else if (!pause) {
+    if (n.unknown_name) {
       r_.say(Problem::note, token, number,
              "unknown note '%s' (a to g, or p for a pause): '%s' skipped",
-             Quoted(s_, Span{i, i + 1}).c_str(), Quoted(s_, token).c_str());
+             Quoted(s_, n.name).c_str(), Quoted(s_, token).c_str());
       return;
     }
-    ++i;
-    if (i < token.end && (s_[i] == '#' || lower(s_[i]) == 'b')) {
-      if (pause) {
-        r_.say(Problem::note, Span{i, i + 1}, number, "a pause has no sharp or flat: ignored");
-      } else {
-        semitone += s_[i] == '#' ? 1 : -1;
-      }
-      ++i;
+    if (n.pause && n.accidentals > 0) {
+      r_.say(Problem::note, n.accidental, number, "a pause has no sharp or flat: ignored");
+    } else if (n.accidentals > 1) {
+      r_.say(Problem::note, token, number,
+             "a note takes one sharp or flat, '%s' has %d: the first is used",
+             Quoted(s_, token).c_str(), n.accidentals);
     }
-    int dots = 0;
-    for (; i < token.end && s_[i] == '.'; ++i) ++dots;
-    const Number octave_written = read_number(s_, i, token.end);
-    for (; i < token.end && s_[i] == '.'; ++i) ++dots;
-    if (dots > 1) {
+    if (n.dots > 1) {
       r_.say(Problem::note, token, number, "a note takes one dot, '%s' has %d: one is used",
-             Quoted(s_, token).c_str(), dots);
+             Quoted(s_, token).c_str(), n.dots);
     }
-    if (i < token.end) {
-      const Span rest{i, token.end};
-      r_.say(Problem::note, rest, number, "unexpected '%s' after the note: ignored",
-             Quoted(s_, rest).c_str());
+    if (!n.rest.empty()) {
+      r_.say(Problem::note, n.rest, number, "unexpected '%s' after the note: ignored",
+             Quoted(s_, n.rest).c_str());
     }
-    int octave = settings_.octave;
-    if (octave_written.present) {
-      if (octave_written.too_large) {
-        r_.say(Problem::number, octave_written.span, number,
-               "octave '%s' is far too large: the default %d is used",
-               Quoted(s_, octave_written.span).c_str(), settings_.octave);
-      } else {
-        octave = octave_written.value;
-      }
+    if (n.octave_written.too_large) {
+      r_.say(Problem::number, n.octave_written.span, number,
+             "octave '%s' is far too large: the default %d is used",
+             Quoted(s_, n.octave_written.span).c_str(), settings_.octave);
     }
-    const Length length = note_length(token, number, value, dots > 0);
-    if (pause) {
+    const Length length = note_length(token, number, n.value, n.dots > 0);
+    if (n.pause) {
       emit(-1, 0, length, token, number);
       return;
     }
-    // B# is C of the next octave, C flat B of the one below.
-    if (semitone == 12) {
-      semitone = 0;
-      ++octave;
-    } else if (semitone == -1) {
-      semitone = 11;
-      --octave;
-    }
-    emit(semitone, reachable(octave, token, number), length, token, number);
+    emit(n.semitone, reachable(n, number), length, token, number);
   }
 
-  int reachable(int octave, Span token, std::int32_t number) {
-    const int to = octave < kLowestOctave    ? kLowestOctave
-                   : octave > kHighestOctave ? kHighestOctave
-                                             : octave;
-    if (to == octave) return to;
-    // Once per octave, at its first note: a tune often stays in one.
-    const int slot = octave < 0 ? 0 : octave > 30 ? 31 : octave + 1;
-    if ((octaves_reported_ & (1u << slot)) == 0) {
-      octaves_reported_ |= 1u << slot;
-      r_.say(Problem::octave, token, number,
-             "octave %d is out of reach (3 to 6 play exactly): its notes play in octave %d "
-             "(said once per octave)",
-             octave, to);
+  // Which way a note must move to be played exactly: -1 down, 1 up, 0 not.
+  int direction(std::int32_t octave) const {
+    const std::int64_t shifted = std::int64_t{octave} + shift_;
+    return shifted > kHighestOctave ? -1 : shifted < kLowestOctave ? 1 : 0;
+  }
+
+  int reachable(const NoteReading& n, std::int32_t number) {
+    const int way = direction(n.octave);
+    if (way == 0) return static_cast<int>(n.octave + shift_);
+    const int to = way < 0 ? kHighestOctave : kLowestOctave;
+    if (options_.shift == OctaveShift::single) {
+      // Once per octave, at its first note: a tune often stays in one.
+      const int slot = n.octave < 0 ? 0 : n.octave > 30 ? 31 : n.octave + 1;
+      if ((octaves_reported_ & (1u << slot)) == 0) {
+        octaves_reported_ |= 1u << slot;
+        r_.say(Problem::octave, n.token, number,
+               "octave %d is out of reach (3 to 6 play exactly): its notes play in octave %d "
+               "(said once per octave)",
+               n.octave, to);
+      }
+      return to;
     }
+    if (number > run_last_) report_run(n, number, way, to);
     return to;
+  }
+
+  // Notes moved the same way, with only pauses or skipped items between
+  // them, are said once, at the first: a look ahead to the end of the run.
+  void report_run(const NoteReading& first, std::int32_t number, int way, int to) {
+    Span last = first.token;
+    std::int32_t lowest = first.octave;
+    std::int32_t highest = first.octave;
+    run_last_ = number;
+    Items items(s_, Span{first.token.end, notes_end_});
+    Span item;
+    std::int32_t k = 0;
+    // The item holding the first note's end, from its last bytes on.
+    items.next(item, k);
+    for (std::int32_t at = number; items.next(item, k);) {
+      if (at < INT32_MAX) ++at;
+      const NoteReading n = read_note(s_, item, settings_);
+      if (!n.plays() || n.pause) continue;
+      if (direction(n.octave) != way) break;
+      last = n.token;
+      run_last_ = at;
+      if (n.octave < lowest) lowest = n.octave;
+      if (n.octave > highest) highest = n.octave;
+    }
+    char notes[48];
+    char octaves[48];
+    if (run_last_ == number) {
+      std::snprintf(notes, sizeof notes, "note %d, in octave", number);
+    } else {
+      std::snprintf(notes, sizeof notes, "notes %d to %d, in octaves", number, run_last_);
+    }
+    if (lowest == highest) {
+      std::snprintf(octaves, sizeof octaves, "%d", lowest);
+    } else {
+      std::snprintf(octaves, sizeof octaves, "%d to %d", lowest, highest);
+    }
+    const ShiftText how(shift_);
+    char shifted[64] = "";
+    if (shift_ != 0) std::snprintf(shifted, sizeof shifted, " even with the tune %s", how.buf);
+    r_.say(Problem::octave, Span{first.token.begin, last.end}, number,
+           "%s %s, %s out of reach%s (3 to 6 play exactly): played in octave %d", notes, octaves,
+           run_last_ == number ? "is" : "are", shifted, to);
   }
 
   struct Length {
     std::int32_t ms;     // as played: whole milliseconds, at least 20
-    std::int64_t ticks;  // as written, in 1 / (64 bpm) ms
+    std::int64_t ticks;  // as written, in 1 / (64 num) ms for b = num / scale
   };
 
-  // A whole note lasts 4 beats: 240000 / bpm ms. In 1 / (64 bpm) ms every
-  // note value that divides 32 lasts a whole number of ticks, at most
-  // 240000 * 3 * 32.
+  // A whole note lasts 4 beats: 240000 / b ms. In 1 / (64 num) ms every
+  // note value lasts a whole number of ticks, at most 240000 * 3 * 32 *
+  // scale (a dotted whole note).
   Length note_length(Span token, std::int32_t number, std::int32_t value, bool dotted) {
-    const std::int64_t num = std::int64_t{240000} * (dotted ? 3 : 2);
-    const std::int64_t den = std::int64_t{2} * settings_.bpm * value;
-    const std::int64_t ticks = num * (32 / value);
+    const Tempo& t = settings_.tempo;
+    const std::int64_t num = std::int64_t{240000} * (dotted ? 3 : 2) * t.scale;
+    const std::int64_t den = std::int64_t{2} * t.num * value;
+    const std::int64_t ticks = num * 32 / value;
     const std::int64_t ms = scaled_ratio(num, den);
     if (ms >= kShortestMs) return {static_cast<std::int32_t>(ms), ticks};
     const int slot = log2_of(value) * 2 + (dotted ? 1 : 0);
@@ -489,10 +702,10 @@ class NotePlayer {
       short_reported_ |= 1u << slot;
       const std::int64_t tenths = scaled_ratio(num, den, 1);
       r_.say(Problem::too_short, token, number,
-             "a %s1/%d note lasts %lld.%lld ms at b=%d, less than the shortest song note: played "
+             "a %s1/%d note lasts %lld.%lld ms at b=%s, less than the shortest song note: played "
              "as %d ms (said once per note value)",
              dotted ? "dotted " : "", value, static_cast<long long>(tenths / 10),
-             static_cast<long long>(tenths % 10), settings_.bpm, kShortestMs);
+             static_cast<long long>(tenths % 10), TempoText(t).buf, kShortestMs);
     }
     return {kShortestMs, ticks};
   }
@@ -514,18 +727,26 @@ class NotePlayer {
     for (std::int32_t k = 0; k < parts; ++k) {
       song_.note(semitone, octave, k < longer ? base + 1 : base);
     }
-    // Per note, |played - written| < 20 * 64 * 99999 ticks and written <
-    // 240000 * 3 * 32 ticks: the sums fit in 64 bits (and below INT64_MAX /
-    // 10) for any ringtone shorter than 100 GB, two bytes a note at least.
-    played_minus_exact_ += std::int64_t{ms} * 64 * settings_.bpm - length.ticks;
+    // Per note the written length is below 240000 * 3 * 32 * 10^4 ticks and
+    // |played - written| below 20 * 64 * 99999. Sums past kMeasured (a
+    // ringtone of hundreds of megabytes) leave the tune's length unmeasured
+    // rather than overflow.
+    constexpr std::int64_t kMeasured = INT64_MAX / 16;
+    const std::int64_t off = std::int64_t{ms} * 64 * settings_.tempo.num - length.ticks;
+    if (exact_total_ > kMeasured - length.ticks || played_minus_exact_ > kMeasured ||
+        played_minus_exact_ < -kMeasured) {
+      unmeasured_ = true;
+      return;
+    }
+    played_minus_exact_ += off;
     exact_total_ += length.ticks;
   }
 
   void report_drift(Span section) {
-    if (exact_total_ == 0) return;
+    if (exact_total_ == 0 || unmeasured_) return;
     const std::int64_t off = played_minus_exact_ < 0 ? -played_minus_exact_ : played_minus_exact_;
     if (off <= exact_total_ / 100) return;  // off * 100 <= total, for whole numbers
-    const std::int64_t per_ms = std::int64_t{64} * settings_.bpm;
+    const std::int64_t per_ms = std::int64_t{64} * settings_.tempo.num;
     const std::int64_t played = (exact_total_ + played_minus_exact_) / per_ms;
     const std::int64_t written_tenths = scaled_ratio(exact_total_, per_ms, 1);
     const std::int64_t permille = scaled_ratio(off, exact_total_, 3);
@@ -540,10 +761,15 @@ class NotePlayer {
 
   std::string_view s_;
   const Settings& settings_;
+  const Options& options_;
   SongWriter& song_;
   Reporter& r_;
+  std::size_t notes_end_ = 0;
+  std::int32_t shift_ = 0;
+  std::int32_t run_last_ = 0;  // the last note of the run said last
   std::int64_t exact_total_ = 0;
   std::int64_t played_minus_exact_ = 0;
+  bool unmeasured_ = false;
   std::uint32_t octaves_reported_ = 0;
   std::uint32_t short_reported_ = 0;
   bool split_reported_ = false;
@@ -552,14 +778,14 @@ class NotePlayer {
 }  // namespace
 
 std::int64_t convert(std::string_view ringtone, char* text, std::int64_t capacity,
-                     const WarningSink* warn) {
+                     const Options& options, const WarningSink* warn) {
   assert(capacity >= 0 && (text != nullptr || capacity == 0));
   Reporter reporter(warn);
   TextWriter out(text, capacity);
   SongWriter song(out);
   const Sections sections = find_sections(ringtone, reporter);
   const Settings settings = read_settings(ringtone, sections.settings, reporter);
-  NotePlayer(ringtone, settings, song, reporter).play(sections.notes);
+  NotePlayer(ringtone, settings, options, song, reporter).play(sections.notes);
   return out.finish();
 }
 
