@@ -108,9 +108,16 @@ if(NOT CMAKE_INSTALL_PREFIX STREQUAL "/usr")
   message(STATUS "Debian packages: configure with -DCMAKE_INSTALL_PREFIX=/usr for Debian's paths")
 endif()
 
-set(_tuvello_packages library dev python)
-if(TARGET tuvello_cli)
-  list(APPEND _tuvello_packages tool)
+# A 32-bit x86 build (cmake/i386-linux-gnu.cmake) makes the i386 library
+# packages only; the tool and the Python module come from the 64-bit build.
+if(CMAKE_SYSTEM_PROCESSOR MATCHES "^i.86$")
+  set(_tuvello_packages library dev)
+  set(CPACK_DEBIAN_PACKAGE_ARCHITECTURE i386)
+else()
+  set(_tuvello_packages library dev python)
+  if(TARGET tuvello_cli)
+    list(APPEND _tuvello_packages tool)
+  endif()
 endif()
 set(_tuvello_deb_library libtuvello1)
 set(_tuvello_deb_dev libtuvello-dev)
@@ -175,6 +182,9 @@ string(CONCAT CPACK_DEBIAN_LIBRARY_DESCRIPTION "render song texts to RIFF/WAVE i
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS_POLICY ">=")
 set(CPACK_DEBIAN_LIBRARY_PACKAGE_CONTROL_EXTRA "${CMAKE_CURRENT_LIST_DIR}/debian/triggers")
+
+# Both library packages are Multi-Arch: same (libtuvello1:i386 beside libtuvello1).
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_CURRENT_LIST_DIR}/debian/multiarch.cmake")
 
 set(CPACK_DEBIAN_DEV_PACKAGE_NAME libtuvello-dev)
 set(CPACK_DEBIAN_DEV_PACKAGE_SECTION libdevel)

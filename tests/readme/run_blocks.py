@@ -99,7 +99,8 @@ def main():
     script.insert(1, 'readme_tree="$PWD"; readme_line=0')
     script.insert(2, "trap 'echo \"FAILED in the block at README:$readme_line\" >&2' ERR")
     if as_root:
-        script.append("apt-get purge -y -qq libtuvello1 libtuvello-dev tuvello python3-tuvello >/dev/null")
+        script.append("apt-get purge -y -qq $(dpkg-query -W -f '${db:Status-Abbrev} ${binary:Package}\\n' "
+                      "'libtuvello*' tuvello python3-tuvello 2>/dev/null | awk '/^ii/ { print $2 }') >/dev/null")
     done = subprocess.run(["bash", "-c", "\n".join(script)], cwd=tree, env=env)
     for s in skipped:
         print("skipped", s)
