@@ -6,10 +6,8 @@ README would. A block may be marked by an HTML comment on the line before its
 fence:
 
     <!-- readme: ci -->            .ci/run runs this block itself, verbatim
-    <!-- readme: root -->          installs into the system: run only where
-                                   TUVELLO_TEST_APT_INSTALL=1 (CI), and its
-                                   packages are purged afterwards
-    <!-- readme: skip REASON -->   not run here, for the reason given
+    <!-- readme: skip REASON -->   not run here, for the reason given (such as
+                                   a test that runs it word for word as root)
 
 Usage: run_blocks.py README SOURCE_TREE WORK_DIR
 Exit 0 when every block ran; 77 (skipped) unless TUVELLO_TEST_README=1, as
@@ -22,7 +20,7 @@ import shutil
 import subprocess
 import sys
 
-MARK = re.compile(r"<!--\s*readme:\s*(ci|root|skip)\b\s*(.*?)\s*-->")
+MARK = re.compile(r"<!--\s*readme:\s*(ci|skip)\b\s*(.*?)\s*-->")
 
 
 def blocks(readme):
@@ -74,7 +72,6 @@ def main():
     if not fresh_copy(source, tree):
         print("not a git checkout: nothing to run")
         return 77
-    as_root = os.environ.get("TUVELLO_TEST_APT_INSTALL") == "1"
     # What a login shell gives: ~/.local/bin on PATH once it exists.
     env = dict(os.environ, HOME=home, PATH=os.path.join(home, ".local/bin") + ":" + os.environ["PATH"])
     # The sound device is ALSA's file plugin writing nowhere, so that blocks
@@ -88,8 +85,8 @@ def main():
         if mark == "ci":
             skipped.append(f"README:{line}: .ci/run runs it")
             continue
-        if mark == "skip" or (mark == "root" and not as_root):
-            skipped.append(f"README:{line}: {reason or 'needs root and TUVELLO_TEST_APT_INSTALL=1'}")
+        if mark == "skip":
+            skipped.append(f"README:{line}: {reason}")
             continue
         ran += 1
         script.append(f"echo '== README:{line}' >&2")
@@ -98,9 +95,6 @@ def main():
         script.append('cd "$readme_tree"')
     script.insert(1, 'readme_tree="$PWD"; readme_line=0')
     script.insert(2, "trap 'echo \"FAILED in the block at README:$readme_line\" >&2' ERR")
-    if as_root:
-        script.append("apt-get purge -y -qq $(dpkg-query -W -f '${db:Status-Abbrev} ${binary:Package}\\n' "
-                      "'libtuvello*' tuvello python3-tuvello 2>/dev/null | awk '/^ii/ { print $2 }') >/dev/null")
     done = subprocess.run(["bash", "-c", "\n".join(script)], cwd=tree, env=env)
     for s in skipped:
         print("skipped", s)
