@@ -1,9 +1,9 @@
 // SPDX-License-Identifier: MIT
-// Arbitrary bytes as an RTTTL ringtone: the conversion measures exactly what
-// it writes, never writes past the capacity it is given, and writes song text
-// of note keys and changed "len" and "oct" settings only, with lengths from
-// 20 to 500 ms and octaves the notation plays exactly; every warning lies
-// inside the ringtone and is one line of plain ASCII.
+// Arbitrary bytes as an RTTTL ringtone, converted with each octave choice:
+// the conversion measures exactly what it writes, never writes past the capacity it is given, and
+// writes song text of note keys and changed "len" and "oct" settings only, with lengths from 20 to
+// 500 ms and octaves the notation plays exactly; every warning lies inside the ringtone and is one
+// line of plain ASCII.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -26,7 +26,7 @@ int check_warning(const TUVELLO_Warning* w, void* p) {
   auto* c = static_cast<Context*>(p);
   ++c->warnings;
   TUVELLO_REQUIRE(w->struct_size == sizeof(TUVELLO_Warning));
-  TUVELLO_REQUIRE(w->kind >= TUVELLO_WARN_RTTTL_SECTION && w->kind <= TUVELLO_WARN_RTTTL_DRIFT);
+  TUVELLO_REQUIRE(w->kind >= TUVELLO_WARN_RTTTL_SECTION && w->kind <= TUVELLO_WARN_RTTTL_SHIFT);
   TUVELLO_REQUIRE(w->command >= 0);
   TUVELLO_REQUIRE(w->text_offset >= 0 && w->text_length >= 0);
   TUVELLO_REQUIRE(static_cast<std::size_t>(w->text_offset + w->text_length) <= c->size);
@@ -73,27 +73,30 @@ void check_song_text(std::string_view text) {
   }
 }
 
-}  // namespace
+// One conversion, as TUVELLO_ConvertRtttl (options NULL) or with options.
+std::int64_t convert(const std::string& ringtone, char* text, std::int64_t capacity,
+                     const TUVELLO_RtttlOptions* options, TUVELLO_WarningVisitor visit,
+                     void* context) {
+  if (options == nullptr)
+    return TUVELLO_ConvertRtttl(ringtone.c_str(), text, capacity, visit, context);
+  return TUVELLO_ConvertRtttlEx(ringtone.c_str(), text, capacity, options, visit, context);
+}
 
-extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-  const std::string ringtone(reinterpret_cast<const char*>(data), size);
+void check(const std::string& ringtone, const TUVELLO_RtttlOptions* options) {
   Context context;
   context.size = std::strlen(ringtone.c_str());
-  const std::int64_t n =
-      TUVELLO_ConvertRtttl(ringtone.c_str(), nullptr, 0, check_warning, &context);
+  const std::int64_t n = convert(ringtone, nullptr, 0, options, check_warning, &context);
   TUVELLO_REQUIRE(n >= 0);
 
   // Exactly the size measured: one byte short leaves the empty string.
   std::vector<char> text(static_cast<std::size_t>(n) + 1);
-  TUVELLO_REQUIRE(TUVELLO_ConvertRtttl(ringtone.c_str(), text.data(), n + 1, nullptr, nullptr) ==
-                  n);
+  TUVELLO_REQUIRE(convert(ringtone, text.data(), n + 1, options, nullptr, nullptr) == n);
   TUVELLO_REQUIRE(text[static_cast<std::size_t>(n)] == '\0');
   TUVELLO_REQUIRE(std::strlen(text.data()) == static_cast<std::size_t>(n));
   if (n > 0) {
     // A heap block of exactly n bytes: a write past it is caught.
     std::vector<char> short_by_one(static_cast<std::size_t>(n));
-    TUVELLO_REQUIRE(
-        TUVELLO_ConvertRtttl(ringtone.c_str(), short_by_one.data(), n, nullptr, nullptr) == n);
+    TUVELLO_REQUIRE(convert(ringtone, short_by_one.data(), n, options, nullptr, nullptr) == n);
     TUVELLO_REQUIRE(short_by_one[0] == '\0');
   }
   check_song_text(std::string_view(text.data(), static_cast<std::size_t>(n)));
@@ -102,7 +105,21 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   Context stopped = context;
   stopped.warnings = 0;
   const auto stop = [](const TUVELLO_Warning* w, void* p) { return check_warning(w, p) + 1; };
-  TUVELLO_REQUIRE(TUVELLO_ConvertRtttl(ringtone.c_str(), nullptr, 0, stop, &stopped) == n);
+  TUVELLO_REQUIRE(convert(ringtone, nullptr, 0, options, stop, &stopped) == n);
   TUVELLO_REQUIRE(stopped.warnings == (context.warnings > 0 ? 1u : 0u));
+}
+
+}  // namespace
+
+// Each ringtone with 1.1's octaves, the whole tune moved as needed, and moved
+// by an octave count taken from its length.
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string ringtone(reinterpret_cast<const char*>(data), size);
+  check(ringtone, nullptr);
+  const TUVELLO_RtttlOptions automatic = {sizeof automatic, TUVELLO_OCTAVE_SHIFT_AUTO, 0};
+  check(ringtone, &automatic);
+  const TUVELLO_RtttlOptions by = {sizeof by, TUVELLO_OCTAVE_SHIFT_BY,
+                                   static_cast<int32_t>(size % 17) - 8};
+  check(ringtone, &by);
   return 0;
 }
