@@ -28,6 +28,11 @@ const escapeXml = (s) => s.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
 
 // The song's picture: piano roll (pitch over time, opacity by amplitude, pipe
 // notes hatched, decaying notes fading), amplitude envelope and time axis.
+// Its size follows the picture's pixels, not the song's notes: a note at
+// least a pixel wide is a bar of its own, narrower ones merge with the bar on
+// their pixel row that they overlap, and the envelope of narrow notes is
+// their loudest note per pixel column. Returns the SVG, the time scale and,
+// for each note, the index of its bar (-1 for a pause).
 function songPicture(notes, width) {
   const left = 44, right = 8, top = 24, rollHeight = 200, gap = 14, envHeight = 48, axis = 22;
   const height = top + rollHeight + gap + envHeight + axis;
@@ -35,11 +40,17 @@ function songPicture(notes, width) {
   const seconds = Math.max(end, 0.001);
   const plotWidth = width - left - right;
   const x = (t) => left + (t / seconds) * plotWidth;
-  const tones = notes.filter((n) => n.pitchHz > 0);
+  let lowest = Infinity, highest = -Infinity;
+  for (const n of notes) {
+    if (n.pitchHz <= 0) continue;
+    const s = semitone(n.pitchHz);
+    if (s < lowest) lowest = s;
+    if (s > highest) highest = s;
+  }
   let low = 48, high = 72;
-  if (tones.length) {
-    low = Math.floor(Math.min(...tones.map((n) => semitone(n.pitchHz)))) - 2;
-    high = Math.ceil(Math.max(...tones.map((n) => semitone(n.pitchHz)))) + 2;
+  if (lowest <= highest) {
+    low = Math.floor(lowest) - 2;
+    high = Math.ceil(highest) + 2;
   }
   const rowHeight = rollHeight / (high - low);
   const y = (s) => top + ((high - s) / (high - low)) * rollHeight;
@@ -73,55 +84,102 @@ function songPicture(notes, width) {
     out.push(`<text x="${x(t)}" y="${axisY + 15}" text-anchor="${anchor}">${+t.toFixed(1)} s</text>`);
   }
   out.push(`<text x="${left - 6}" y="${top + rollHeight + gap + 12}" text-anchor="end">amp</text></g>`);
-  // Each note's bar spans the frames that carry its tone.
+
+  // Each bar spans the frames that carry its notes' tone.
+  const bars = [];
+  const barOf = new Int32Array(notes.length).fill(-1);
+  const merging = new Map(); // pixel row -> the bar of narrow notes that may grow
   notes.forEach((n, i) => {
     if (n.pitchHz <= 0) return;
-    const x0 = x(n.time), w = Math.max(1, x(n.time + n.frames / 22050) - x0);
-    const y0 = y(semitone(n.pitchHz)) - rowHeight / 2;
-    const opacity = (0.35 + 0.65 * (n.amplitude / MAX_SAMPLE)).toFixed(3);
-    const cls = `note${n.pipe ? " pipe" : ""}${n.decay ? " decay" : ""}`;
-    const mask = n.decay ? ` mask="url(#decay)"` : "";
-    out.push(`<g${mask}><rect class="${cls}" data-index="${i}" x="${x0}" y="${y0}" width="${w}" height="${rowHeight}" rx="2" fill-opacity="${opacity}"/>`);
-    if (n.pipe) out.push(`<rect x="${x0}" y="${y0}" width="${w}" height="${rowHeight}" fill="url(#hatch)"/>`);
-    out.push(`</g>`);
-    if (w >= 22) out.push(`<text class="name" x="${x0 + 2}" y="${y0 - 2}">${noteName(n.pitchHz)}</text>`);
+    const s = semitone(n.pitchHz);
+    const x0 = x(n.time), x1 = x(n.time + n.frames / 22050);
+    const row = Math.round(y(s));
+    const open = x1 - x0 < 1 ? merging.get(row) : undefined;
+    if (open && x0 < open.x1) {
+      open.x1 = Math.max(open.x1, x1);
+      open.amplitude = Math.max(open.amplitude, n.amplitude);
+      open.pipe &&= n.pipe;
+      open.decay &&= n.decay;
+      open.count += 1;
+    } else {
+      const bar = { first: i, s, x0, x1: Math.max(x1, x0 + 1), amplitude: n.amplitude, pipe: n.pipe, decay: n.decay, count: 1 };
+      bars.push(bar);
+      if (x1 - x0 < 1) merging.set(row, bar);
+    }
+    barOf[i] = bars.length - 1;
   });
-  // Amplitude envelope: a fading note falls to nothing over its block.
+  for (const bar of bars) {
+    const w = bar.x1 - bar.x0;
+    const y0 = y(bar.s) - rowHeight / 2;
+    const opacity = (0.35 + 0.65 * (bar.amplitude / MAX_SAMPLE)).toFixed(3);
+    const cls = `note${bar.pipe ? " pipe" : ""}${bar.decay ? " decay" : ""}`;
+    const mask = bar.decay ? ` mask="url(#decay)"` : "";
+    out.push(`<g${mask}><rect class="${cls}" data-index="${bar.first}" x="${bar.x0}" y="${y0}" width="${w}" height="${rowHeight}" rx="2" fill-opacity="${opacity}"/>`);
+    if (bar.pipe) out.push(`<rect x="${bar.x0}" y="${y0}" width="${w}" height="${rowHeight}" fill="url(#hatch)"/>`);
+    out.push(`</g>`);
+    if (bar.count === 1 && w >= 22) out.push(`<text class="name" x="${bar.x0 + 2}" y="${y0 - 2}">${noteName(notes[bar.first].pitchHz)}</text>`);
+  }
+
+  // Amplitude envelope: a fading note falls to nothing over its block; notes
+  // narrower than a pixel give their column's loudest.
   const envTop = top + rollHeight + gap;
   const ay = (a) => envTop + envHeight - (a / MAX_SAMPLE) * envHeight;
   const points = [`${x(0)},${ay(0)}`];
+  let column = null; // {x0, x1, amplitude} of the narrow notes in one pixel column
+  const closeColumn = () => {
+    if (column) points.push(`${column.x0},${ay(0)}`, `${column.x0},${ay(column.amplitude)}`, `${column.x1},${ay(column.amplitude)}`, `${column.x1},${ay(0)}`);
+    column = null;
+  };
   for (const n of notes) {
-    const t1 = n.time + n.frames / 22050;
-    points.push(`${x(n.time)},${ay(0)}`, `${x(n.time)},${ay(n.amplitude)}`);
-    points.push(`${x(t1)},${ay(n.decay ? 0 : n.amplitude)}`, `${x(t1)},${ay(0)}`);
+    const x0 = x(n.time), x1 = x(n.time + n.frames / 22050);
+    if (x(n.time + n.duration) - x0 < 1) {
+      if (column && Math.floor(x0) !== Math.floor(column.x0)) closeColumn();
+      column ??= { x0, x1, amplitude: 0 };
+      column.x1 = Math.max(column.x1, x1);
+      column.amplitude = Math.max(column.amplitude, n.amplitude);
+      continue;
+    }
+    closeColumn();
+    points.push(`${x0},${ay(0)}`, `${x0},${ay(n.amplitude)}`);
+    points.push(`${x1},${ay(n.decay ? 0 : n.amplitude)}`, `${x1},${ay(0)}`);
   }
+  closeColumn();
   points.push(`${x(seconds)},${ay(0)}`);
   out.push(`<polygon class="envelope" points="${points.join(" ")}"/>`);
   out.push(`<line class="playhead" x1="${left}" x2="${left}" y1="${top}" y2="${axisY}" visibility="hidden"/>`);
   out.push(`</svg>`);
-  return { svg: out.join(""), x, seconds };
+  return { svg: out.join(""), x, seconds, bars, barOf };
 }
 
-// Byte offsets (what the library reports) to string indexes of the text.
+// Byte offsets (what the library reports) to string indexes of the text,
+// for the last text asked about (the backdrop asks on every played note).
+let byteIndexText = null, byteIndex = null;
 function byteToIndex(text) {
-  const map = [];
-  const encoder = new TextEncoder();
-  for (let i = 0; i < text.length; ) {
-    const cp = text.codePointAt(i);
-    const units = cp > 0xffff ? 2 : 1;
-    const bytes = encoder.encode(String.fromCodePoint(cp)).length;
-    for (let b = 0; b < bytes; ++b) map.push(i);
-    i += units;
+  if (text !== byteIndexText) {
+    const map = [];
+    for (let i = 0; i < text.length; ) {
+      const cp = text.codePointAt(i);
+      const units = cp > 0xffff ? 2 : 1;
+      // UTF-8's length; a lone surrogate is encoded as U+FFFD, 3 bytes.
+      const bytes = cp < 0x80 ? 1 : cp < 0x800 ? 2 : cp < 0x10000 ? 3 : 4;
+      for (let b = 0; b < bytes; ++b) map.push(i);
+      i += units;
+    }
+    map.push(text.length);
+    byteIndexText = text;
+    byteIndex = (offset) => map[Math.min(offset, map.length - 1)];
   }
-  map.push(text.length);
-  return (offset) => map[Math.min(offset, map.length - 1)];
+  return byteIndex;
 }
+
+// The warnings listed beside the editor; the editor underlines them all.
+const LISTED_WARNINGS = 500;
 
 async function main() {
   const api = await instantiateTuvello(decodeBase64(TUVELLO_WASM_BASE64));
   const $ = (id) => document.getElementById(id);
   const song = $("song"), backdrop = $("backdrop"), warningList = $("warnings"), summary = $("summary");
-  const rollBox = $("roll"), wave = $("wave");
+  const rollBox = $("roll"), wave = $("wave"), notice = $("notice");
   const playButton = $("play"), stopButton = $("stop");
   $("version").textContent = api.version;
 
@@ -142,33 +200,38 @@ async function main() {
     return marks;
   }
 
-  // The backdrop holds the same text, with the marks around their ranges.
+  // The backdrop holds the same text, with the marks around their ranges:
+  // one sweep over the marks' ends, however many warnings there are.
   function paintBackdrop(playingNote) {
     const text = song.value;
-    const marks = rangesOf(text, view ? view.warnings : [], playingNote);
-    const edges = new Set([0, text.length]);
-    for (const m of marks) edges.add(m.from).add(m.to);
-    const cuts = [...edges].sort((a, b) => a - b);
-    backdrop.replaceChildren();
-    for (let i = 0; i + 1 < cuts.length; ++i) {
-      const [a, b] = [cuts[i], cuts[i + 1]];
-      const piece = document.createTextNode(text.slice(a, b));
-      const classes = marks.filter((m) => m.from <= a && b <= m.to).map((m) => m.cls);
-      if (classes.length === 0) {
-        backdrop.append(piece);
-      } else {
-        let node = piece;
-        for (const cls of new Set(classes)) {
+    const events = [];
+    for (const m of rangesOf(text, view ? view.warnings : [], playingNote)) {
+      if (m.from < m.to) events.push([m.from, 1, m.cls], [m.to, -1, m.cls]);
+    }
+    events.sort((a, b) => a[0] - b[0]);
+    const open = { warn: 0, playing: 0 };
+    const pieces = [];
+    let at = 0;
+    for (let i = 0; ; ) {
+      const next = i < events.length ? events[i][0] : text.length;
+      if (next > at) {
+        let node = document.createTextNode(text.slice(at, next));
+        for (const cls of ["warn", "playing"]) {
+          if (open[cls] === 0) continue;
           const mark = document.createElement("mark");
           mark.className = cls;
           mark.append(node);
           node = mark;
         }
-        backdrop.append(node);
+        pieces.push(node);
+        at = next;
       }
+      if (i === events.length) break;
+      for (; i < events.length && events[i][0] === next; ++i) open[events[i][2]] += events[i][1];
     }
     // A final line break needs something after it to take up its line.
-    backdrop.append(document.createTextNode("\u200b"));
+    pieces.push(document.createTextNode("\u200b"));
+    backdrop.replaceChildren(...pieces);
     backdrop.scrollTop = song.scrollTop;
   }
 
@@ -176,41 +239,73 @@ async function main() {
     return n.toLocaleString("en-US");
   }
 
+  // The text kept for the next visit: the editor's, after each edit, before
+  // anything replaces it and when the page goes. A failure to keep it (no
+  // storage, or too little) leaves the text kept before, and says so.
+  let unkept = false;
+  function keepNow() {
+    if (!unkept) return;
+    unkept = false;
+    try {
+      localStorage.setItem(STORAGE_KEY, song.value);
+    } catch {
+      say("This text is not kept for your next visit: the browser's storage refused it.");
+    }
+  }
+
+  function say(message, undo = false) {
+    notice.replaceChildren(message);
+    if (undo) {
+      const button = document.createElement("button");
+      button.type = "button";
+      button.textContent = "Undo";
+      // The editor's own undo, as Ctrl+Z there.
+      button.addEventListener("click", () => {
+        song.focus();
+        document.execCommand("undo");
+      });
+      notice.append(" ", button);
+    }
+    notice.hidden = !message;
+  }
+
+  // What the editor shows for its text.
   function update() {
     const text = song.value;
+    let warnings = [], notes = [], failure = null, tooLong = false;
     try {
-      localStorage.setItem(STORAGE_KEY, text);
-    } catch {
-      // No storage (a private window): the text is simply not kept.
-    }
-    const warnings = api.check(text);
-    let notes = [];
-    let tooLong = false;
-    try {
-      notes = api.notes(text);
+      warnings = api.check(text);
+      try {
+        notes = api.notes(text);
+      } catch (e) {
+        if (!(e instanceof RangeError) || !/would pass/.test(e.message)) throw e;
+        tooLong = true;
+      }
     } catch (e) {
-      if (!(e instanceof RangeError)) throw e;
-      tooLong = true;
+      failure = e.message;
+      warnings = [];
+      notes = [];
     }
     const bytes = 44 + notes.reduce((sum, n) => sum + n.bytes, 0);
     const seconds = (bytes - 44) / 44100;
-    view = { text, warnings, notes, bytes, seconds, image: null };
-    if (!tooLong && bytes <= AUTO_RENDER_BYTES) view.image = api.render(text);
+    view = { text, warnings, notes, bytes, seconds, image: null, picture: null };
+    if (!failure && !tooLong && bytes <= AUTO_RENDER_BYTES) {
+      try {
+        view.image = api.render(text);
+      } catch {
+        // Drawn without its waveform; Play and Download say why.
+      }
+    }
 
     const tones = notes.filter((n) => n.pitchHz > 0).length;
-    summary.value = tooLong
-      ? "the image would pass 2 GiB: shorten the song"
-      : `${tones} note${tones === 1 ? "" : "s"}, ${notes.length - tones} pause${notes.length - tones === 1 ? "" : "s"} · ${seconds.toFixed(2)} s · ${formatBytes(bytes)} bytes`;
+    summary.value = failure
+      ? `this text cannot be read here: ${failure}`
+      : tooLong
+        ? "the image would pass 2 GiB: shorten the song"
+        : `${tones} note${tones === 1 ? "" : "s"}, ${notes.length - tones} pause${notes.length - tones === 1 ? "" : "s"} · ${seconds.toFixed(2)} s · ${formatBytes(bytes)} bytes`;
 
-    warningList.replaceChildren();
     $("warning-heading").textContent = warnings.length ? `Warnings (${warnings.length})` : "Warnings";
-    if (warnings.length === 0) {
-      const li = document.createElement("li");
-      li.className = "none";
-      li.textContent = "No warnings: every command does what it says.";
-      warningList.append(li);
-    }
-    warnings.forEach((w) => {
+    const items = warnings.slice(0, LISTED_WARNINGS).map((w) => {
       const li = document.createElement("li");
       const button = document.createElement("button");
       button.type = "button";
@@ -223,21 +318,44 @@ async function main() {
         song.setSelectionRange(index(w.textOffset), index(w.textOffset + w.textLength));
       });
       li.append(button);
-      warningList.append(li);
+      return li;
     });
+    if (warnings.length === 0) {
+      const li = document.createElement("li");
+      li.className = "none";
+      li.textContent = failure ? "" : "No warnings: every command does what it says.";
+      items.push(li);
+    } else if (warnings.length > LISTED_WARNINGS) {
+      const li = document.createElement("li");
+      li.className = "none";
+      li.textContent = `and ${formatBytes(warnings.length - LISTED_WARNINGS)} more, underlined in the editor`;
+      items.push(li);
+    }
+    warningList.replaceChildren(...items);
 
-    playButton.disabled = tooLong || notes.length === 0;
-    $("download").disabled = tooLong;
+    playButton.disabled = Boolean(failure) || tooLong || notes.length === 0;
+    $("download").disabled = Boolean(failure) || tooLong;
     drawPicture();
     paintBackdrop(null);
   }
 
+  // Draws the current text's picture; whatever happens, no picture of an
+  // earlier text stays on screen.
   function drawPicture() {
-    const width = Math.max(320, Math.round(rollBox.clientWidth || 800));
-    const picture = songPicture(view.notes, width);
-    rollBox.innerHTML = picture.svg;
-    view.picture = picture;
+    rollBox.replaceChildren();
+    view.picture = null;
     if (player) player.note = undefined; // the next frame marks the playing note anew
+    try {
+      const width = Math.max(320, Math.round(rollBox.clientWidth || 800));
+      const picture = songPicture(view.notes, width);
+      rollBox.innerHTML = picture.svg;
+      view.picture = picture;
+    } catch (e) {
+      const p = document.createElement("p");
+      p.className = "failure";
+      p.textContent = `The piano roll cannot be drawn: ${e.message}`;
+      rollBox.replaceChildren(p);
+    }
     drawWave();
   }
 
@@ -252,7 +370,7 @@ async function main() {
     g.clearRect(0, 0, width, height);
     const image = view.image;
     if (!image || image.length <= 44) return;
-    const samples = new Int16Array(image.buffer.slice(44, image.length - (image.length % 2)));
+    const samples = new Int16Array(image.buffer, image.byteOffset + 44, (image.length - 44) >> 1);
     const perColumn = samples.length / width;
     g.fillStyle = "#1f6feb";
     for (let c = 0; c < width; ++c) {
@@ -273,14 +391,15 @@ async function main() {
     return view.image;
   }
 
-  // The note sounding at a time: the last one that starts at or before it.
+  // The index of the note sounding at a time: the last one that starts at
+  // or before it (-1 before the first).
   function noteAt(t) {
     const notes = view.notes;
-    let lo = 0, hi = notes.length - 1, found = null;
+    let lo = 0, hi = notes.length - 1, found = -1;
     while (lo <= hi) {
       const mid = (lo + hi) >> 1;
       if (notes[mid].time <= t) {
-        found = notes[mid];
+        found = mid;
         lo = mid + 1;
       } else {
         hi = mid - 1;
@@ -290,39 +409,62 @@ async function main() {
   }
 
   function showPlayhead(t) {
+    const picture = view.picture;
+    const seconds = picture ? picture.seconds : Math.max(view.seconds, 0.001);
     const line = rollBox.querySelector(".playhead");
-    const x = view.picture.x(Math.min(t, view.picture.seconds));
-    line.setAttribute("x1", x);
-    line.setAttribute("x2", x);
-    line.setAttribute("visibility", t >= 0 ? "visible" : "hidden");
+    if (line) {
+      const x = picture.x(Math.min(t, seconds));
+      line.setAttribute("x1", x);
+      line.setAttribute("x2", x);
+      line.setAttribute("visibility", t >= 0 ? "visible" : "hidden");
+    }
     const head = document.getElementById("wave-head");
     head.hidden = t < 0;
-    head.style.left = `${(100 * Math.min(Math.max(t, 0), view.picture.seconds)) / view.picture.seconds}%`;
-    const note = t >= 0 ? noteAt(t) : null;
-    if (note !== player?.note) {
-      if (player) player.note = note;
+    head.style.left = `${(100 * Math.min(Math.max(t, 0), seconds)) / seconds}%`;
+    const index = t >= 0 ? noteAt(t) : -1;
+    if (!player || index !== player.note) {
+      if (player) player.note = index;
       rollBox.querySelectorAll(".note.active").forEach((e) => e.classList.remove("active"));
-      if (note) rollBox.querySelector(`.note[data-index="${view.notes.indexOf(note)}"]`)?.classList.add("active");
-      paintBackdrop(note);
+      const bar = index >= 0 && picture ? picture.barOf[index] : -1;
+      if (bar >= 0) rollBox.querySelector(`.note[data-index="${picture.bars[bar].first}"]`)?.classList.add("active");
+      paintBackdrop(index >= 0 ? view.notes[index] : null);
     }
   }
 
   async function play() {
     stop();
     if (view.notes.length === 0) return;
-    const image = imageOfText();
+    let image;
+    try {
+      image = imageOfText();
+    } catch (e) {
+      summary.value = `cannot play: ${e.message}`;
+      return;
+    }
     const context = new AudioContext();
-    const buffer = await context.decodeAudioData(image.slice().buffer);
     const source = context.createBufferSource();
+    player = { context, source, start: 0, note: undefined };
+    playButton.disabled = true;
+    stopButton.disabled = false;
+    let buffer;
+    try {
+      buffer = await context.decodeAudioData(image.slice().buffer);
+    } catch (e) {
+      if (player && player.source === source) {
+        stop();
+        summary.value = `cannot play: ${e.message}`;
+      }
+      return;
+    }
+    // Stopped, or another text played, while the image was decoded.
+    if (!player || player.source !== source) return;
     source.buffer = buffer;
     source.connect(context.destination);
-    player = { context, source, start: context.currentTime, note: undefined };
+    player.start = context.currentTime;
     source.onended = () => {
       if (player && player.source === source) stop();
     };
     source.start();
-    playButton.disabled = true;
-    stopButton.disabled = false;
     const frame = () => {
       if (!player || player.source !== source) return;
       showPlayhead(context.currentTime - player.start);
@@ -339,7 +481,7 @@ async function main() {
     try {
       source.stop();
     } catch {
-      // Already ended.
+      // Already ended, or never started.
     }
     context.close();
     playButton.disabled = view.notes.length === 0;
@@ -349,7 +491,14 @@ async function main() {
   }
 
   function download() {
-    const blob = new Blob([imageOfText()], { type: "audio/wav" });
+    let image;
+    try {
+      image = imageOfText();
+    } catch (e) {
+      summary.value = `cannot download: ${e.message}`;
+      return;
+    }
+    const blob = new Blob([image], { type: "audio/wav" });
     const a = document.createElement("a");
     a.href = URL.createObjectURL(blob);
     a.download = "song.wav";
@@ -359,21 +508,54 @@ async function main() {
     setTimeout(() => URL.revokeObjectURL(a.href), 60000);
   }
 
+  // Puts a new text in the editor as one step of the editor's own undo, so
+  // that Ctrl+Z there brings the replaced text back. `keepIt`: whether the
+  // new text is kept for the next visit in place of the one kept before.
+  let replacing = false;
+  function replaceSong(text, keepIt) {
+    settle();
+    stop();
+    song.focus();
+    song.select();
+    replacing = true;
+    try {
+      if (!document.execCommand("insertText", false, text) || song.value !== text) {
+        // Without the editing command: the text still changes, without undo.
+        song.value = text;
+      }
+    } finally {
+      replacing = false;
+    }
+    unkept = keepIt;
+    keepNow();
+    update();
+  }
+
+  // An edit is shown and kept a moment after the typing pauses, or at once
+  // when something needs it.
   let pending = 0;
+  function settle() {
+    clearTimeout(pending);
+    keepNow();
+    if (view.text !== song.value) update();
+  }
   song.addEventListener("input", () => {
+    if (replacing) return;
+    unkept = true;
+    say("");
     stop();
     clearTimeout(pending);
     paintBackdrop(null); // keep the backdrop's text in step at once
-    pending = setTimeout(update, 120);
+    pending = setTimeout(settle, 120);
   });
+  window.addEventListener("pagehide", keepNow);
   song.addEventListener("scroll", () => (backdrop.scrollTop = song.scrollTop));
   song.addEventListener("keydown", (e) => {
     if (e.key === "Enter" && (e.ctrlKey || e.metaKey)) {
       e.preventDefault();
       if (player) stop();
       else {
-        clearTimeout(pending);
-        update();
+        settle();
         play();
       }
     }
@@ -382,34 +564,47 @@ async function main() {
     if (e.key === "Escape") stop();
   });
   playButton.addEventListener("click", () => {
-    clearTimeout(pending);
-    if (view.text !== song.value) update();
+    settle();
     play();
   });
   stopButton.addEventListener("click", stop);
   $("download").addEventListener("click", () => {
-    if (view.text !== song.value) update();
+    settle();
     download();
   });
-  // A ringtone becomes the song text; what it cannot keep is listed, with
-  // the byte column in the ringtone.
+  // A ringtone becomes the song text when it gives notes; what it cannot
+  // keep is listed, with the byte column in the ringtone. One that gives no
+  // notes leaves the song text as it is and says why.
   $("import").addEventListener("click", () => {
-    const { text, warnings } = api.fromRtttl($("rtttl").value);
-    $("rtttl-warnings").replaceChildren(
-      ...warnings.map((w) => {
-        const li = document.createElement("li");
-        li.textContent = `byte ${w.textOffset + 1}: ${w.message}`;
-        return li;
-      }),
-    );
-    stop();
-    song.value = text;
-    update();
+    const list = $("rtttl-warnings");
+    const item = (text) => {
+      const li = document.createElement("li");
+      li.textContent = text;
+      return li;
+    };
+    let text, warnings, tones;
+    try {
+      ({ text, warnings } = api.fromRtttl($("rtttl").value));
+      tones = api.notes(text).filter((n) => n.pitchHz > 0).length;
+    } catch (e) {
+      list.replaceChildren(item(`Nothing imported, the song text is left as it was: ${e.message.replace(/^tuvello: /, "")}`));
+      return;
+    }
+    const listed = warnings.map((w) => item(`byte ${w.textOffset + 1}: ${w.message}`));
+    if (tones === 0) {
+      list.replaceChildren(item("Nothing imported, the song text is left as it was: the ringtone gives no notes."), ...listed);
+      return;
+    }
+    list.replaceChildren(...listed);
+    replaceSong(text, true);
+    say("The ringtone replaced the song text; Ctrl+Z in the editor brings back the text before.", true);
   });
+  // The demo is always a click away, so it never takes the place of the
+  // text kept for the next visit.
   $("demo").addEventListener("click", () => {
-    stop();
-    song.value = TUVELLO_DEMO_SONG;
-    update();
+    if (song.value === TUVELLO_DEMO_SONG) return;
+    replaceSong(TUVELLO_DEMO_SONG, false);
+    say("The demo song replaced your text, which stays kept for your next visit; Ctrl+Z in the editor brings it back.", true);
   });
   new ResizeObserver(() => view && drawPicture()).observe(rollBox);
 

@@ -10,6 +10,18 @@ const NOTE_PIPE = 1;
 const NOTE_DECAY = 2;
 const WASI_ENOSYS = 52;
 const TOO_LONG = "tuvello: the song image would pass 2147483647 bytes";
+// wasm32 addresses 2^32 bytes, and its malloc takes a 32-bit size: a larger
+// size would wrap and leave the library a smaller block than it was told.
+const MAX_BLOCK = 2 ** 32 - 1;
+
+// The block for a NUL-terminated copy of `length` bytes, refused before
+// anything is allocated when wasm32 cannot hold it.
+function blockFor(length, what) {
+  if (!Number.isSafeInteger(length) || length < 0 || length >= MAX_BLOCK) {
+    throw new RangeError(`tuvello: ${what} of ${length} bytes is more than WebAssembly's 4 GiB memory can hold`);
+  }
+  return length + 1;
+}
 
 export async function instantiateTuvello(wasmBytes) {
   const module = await WebAssembly.compile(wasmBytes);
@@ -33,7 +45,7 @@ export async function instantiateTuvello(wasmBytes) {
         });
       },
       warning(command, textOffset, textLength, kind, message) {
-        sink.push({ command, textOffset, textLength, kind, message: readCString(message) });
+        sink.push({ command, textOffset, textLength, kind, message: readCString(message >>> 0) });
       },
     },
   };
@@ -53,6 +65,9 @@ export async function instantiateTuvello(wasmBytes) {
   const instance = await WebAssembly.instantiate(module, imports);
   const x = instance.exports;
   x._initialize();
+  // Addresses come back as signed 32-bit numbers; the upper half of the
+  // memory is theirs too.
+  const malloc = (bytes) => x.malloc(bytes) >>> 0;
   const encoder = new TextEncoder();
   const decoder = new TextDecoder();
 
@@ -65,7 +80,7 @@ export async function instantiateTuvello(wasmBytes) {
   function withText(text, fn) {
     const bytes = typeof text === "string" ? encoder.encode(text) : text;
     if (!(bytes instanceof Uint8Array)) throw new TypeError("a song text is a string or a Uint8Array");
-    const address = x.malloc(bytes.length + 1);
+    const address = malloc(blockFor(bytes.length, "a text"));
     if (address === 0) throw new RangeError("tuvello: out of memory for the song text");
     try {
       const memory = new Uint8Array(x.memory.buffer, address, bytes.length + 1);
@@ -92,7 +107,7 @@ export async function instantiateTuvello(wasmBytes) {
   return {
     render(text) {
       return withText(text, (address) => {
-        const song = x.TUVELLO_CreateSong(address);
+        const song = x.TUVELLO_CreateSong(address) >>> 0;
         if (song === 0) {
           throw new RangeError(`${TOO_LONG}, or memory ran out`);
         }
@@ -124,17 +139,19 @@ export async function instantiateTuvello(wasmBytes) {
         } finally {
           sink = null;
         }
-        const text = x.malloc(length + 1);
+        const text = malloc(blockFor(length, "the ringtone's song text"));
         if (text === 0) throw new RangeError("tuvello: out of memory for the song text");
         try {
-          x.tuvello_web_rtttl(address, text, length + 1, 0);
+          if (x.tuvello_web_rtttl(address, text, length + 1, 0) !== length) {
+            throw new Error("tuvello: the ringtone's song text was not written");
+          }
           return { text: decoder.decode(new Uint8Array(x.memory.buffer, text, length)), warnings };
         } finally {
           x.free(text);
         }
       });
     },
-    version: readCString(x.TUVELLO_GetVersion()),
+    version: readCString(x.TUVELLO_GetVersion() >>> 0),
   };
 }
 

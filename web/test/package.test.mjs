@@ -38,6 +38,14 @@ describe("render", () => {
     assert.equal(tuvello.render("c").length, 4454);
   });
 
+  test("fromRtttl refuses a song text past what wasm32 addresses, before writing anything", () => {
+    // Dotted whole notes at one beat a minute: 4,294,968,493 bytes of song
+    // text, whose size wraps to 1,198 as a 32-bit number.
+    const ringtone = "t:d=1,o=5,b=1:" + "c.,".repeat(2982617);
+    assert.throws(() => tuvello.fromRtttl(ringtone), { name: "RangeError", message: /4294968493 bytes/ });
+    assert.equal(tuvello.fromRtttl("t:d=8,o=5,b=150:c,e").text, "len:200;oct:3;c;e");
+    assert.equal(sample(tuvello.render("c"), 0), 1221);
+  });
 });
 
 describe("notes and check", () => {

@@ -211,6 +211,65 @@ describe("the playground page", () => {
     await page.close();
   });
 
+  test("a ringtone without notes replaces nothing; Import and Demo are undone by Ctrl+Z; the kept text stays", async () => {
+    const page = await openPage();
+    const mine = "len:100;c;e;g";
+    await typeText(page, mine);
+    await page.click(".import summary");
+    // Empty, a song text, only pauses, past the image limit.
+    for (const ringtone of ["", "len:200;c;e", "t:d=4:p,p", "t:d=1,o=5,b=1:" + "c.,".repeat(1200)]) {
+      await page.fill("#rtttl", ringtone);
+      await page.click("#import");
+      assert.equal(await page.inputValue("#song"), mine);
+      assert.match(await page.locator("#rtttl-warnings li").first().textContent(), /^Nothing imported/);
+    }
+    const undo = async () => {
+      await page.focus("#song");
+      await page.keyboard.press("Control+Z");
+      assert.equal(await page.inputValue("#song"), mine);
+    };
+    await page.fill("#rtttl", "t:d=8,o=5,b=150:c,e,g");
+    await page.click("#import");
+    assert.equal(await page.inputValue("#song"), "len:200;oct:3;c;e;g");
+    await undo();
+    await page.click("#demo");
+    assert.equal(await page.inputValue("#song"), demoText());
+    await undo();
+    // The demo is not kept for the next visit; its notice's Undo works as Ctrl+Z.
+    await page.click("#demo");
+    await page.reload();
+    await page.evaluate(() => window.tuvello.ready);
+    assert.equal(await page.inputValue("#song"), mine);
+    await page.click("#demo");
+    await page.click("#notice button");
+    assert.equal(await page.inputValue("#song"), mine);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test("draws each song from its notes, 200,000 of them too, and no other song's picture", async () => {
+    const page = await openPage();
+    await page.fill("#song", "len:20;" + "c;e;".repeat(100000));
+    await page.waitForFunction(() => /^200000 notes/.test(document.getElementById("summary").value), null, {
+      timeout: 30000,
+    });
+    assert.ok((await page.locator("#roll .axis text").allTextContents()).includes("3600 s"));
+    const bars = await page.locator("#roll rect.note[data-index]").count();
+    assert.ok(bars >= 2 && bars <= 2200, `${bars} bars`); // at most a bar per pixel column and row
+    // A picture that cannot be drawn leaves none.
+    await page.evaluate(() => {
+      Math.log2 = () => {
+        throw new Error("no pitch");
+      };
+    });
+    await page.fill("#song", "c;e");
+    await page.waitForFunction(() => /^2 notes/.test(document.getElementById("summary").value));
+    assert.equal(await page.locator("#roll svg").count(), 0);
+    assert.match(await page.textContent("#roll"), /no pitch/);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
   test("Download WAV saves exactly the native image of the text", async () => {
     const page = await openPage();
     const text = "len:120;vol:60;dec:1;c;e;g;pipe:1;oct:1;c;p;x;h";

@@ -50,10 +50,18 @@ __attribute__((visibility("default"))) std::int32_t tuvello_web_check(const char
 }
 
 // TUVELLO_ConvertRtttl, with the ringtone's warnings passed on like the song
-// text's when `warn` is nonzero. Capacities travel as doubles too.
+// text's when `warn` is nonzero. Capacities travel as doubles too; one that is
+// no whole number or reaches past the module's memory is refused (-1, nothing
+// written), whatever the caller allocated.
 __attribute__((visibility("default"))) double tuvello_web_rtttl(const char* rtttl, char* text,
                                                                 double capacity,
                                                                 std::int32_t warn) {
+  const double memory = static_cast<double>(__builtin_wasm_memory_size(0)) * 65536.0;
+  const double room = memory - static_cast<double>(reinterpret_cast<std::uintptr_t>(text));
+  if (!(capacity >= 0.0 && capacity <= room) ||
+      capacity != static_cast<double>(static_cast<std::int64_t>(capacity))) {
+    return -1.0;
+  }
   return static_cast<double>(TUVELLO_ConvertRtttl(rtttl, text, static_cast<std::int64_t>(capacity),
                                                   warn != 0 ? visit_warning : nullptr, nullptr));
 }
