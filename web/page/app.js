@@ -29,9 +29,9 @@ const escapeXml = (s) => s.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
 // The song's picture: piano roll (pitch over time, opacity by amplitude, pipe
 // notes hatched, decaying notes fading), amplitude envelope and time axis.
 // Its size follows the picture's pixels, not the song's notes: a note at
-// least a pixel wide is a bar of its own, narrower ones merge with the bar on
-// their pixel row that they overlap, and the envelope of narrow notes is
-// their loudest note per pixel column. Returns the SVG, the time scale and,
+// least a pixel wide is a bar of its own, a narrower one joins the bar of
+// narrow notes on its pixel row that ends less than a pixel before it, and
+// the envelope of narrow notes is their loudest note per pixel column. Returns the SVG, the time scale and,
 // for each note, the index of its bar (-1 for a pause).
 function songPicture(notes, width) {
   const left = 44, right = 8, top = 24, rollHeight = 200, gap = 14, envHeight = 48, axis = 22;
@@ -95,14 +95,15 @@ function songPicture(notes, width) {
     const x0 = x(n.time), x1 = x(n.time + n.frames / 22050);
     const row = Math.round(y(s));
     const open = x1 - x0 < 1 ? merging.get(row) : undefined;
-    if (open && x0 < open.x1) {
+    if (open && x0 - open.end < 1) {
+      open.end = Math.max(open.end, x1);
       open.x1 = Math.max(open.x1, x1);
       open.amplitude = Math.max(open.amplitude, n.amplitude);
       open.pipe &&= n.pipe;
       open.decay &&= n.decay;
       open.count += 1;
     } else {
-      const bar = { first: i, s, x0, x1: Math.max(x1, x0 + 1), amplitude: n.amplitude, pipe: n.pipe, decay: n.decay, count: 1 };
+      const bar = { first: i, s, x0, x1: Math.max(x1, x0 + 1), end: x1, amplitude: n.amplitude, pipe: n.pipe, decay: n.decay, count: 1 };
       bars.push(bar);
       if (x1 - x0 < 1) merging.set(row, bar);
     }
@@ -172,8 +173,19 @@ function byteToIndex(text) {
   return byteIndex;
 }
 
-// The warnings listed beside the editor; the editor underlines them all.
+// The warnings listed beside the editor and below the ringtone, and those
+// underlined in the editor: each mark costs the browser's layout some 70 us,
+// on every keystroke.
 const LISTED_WARNINGS = 500;
+const MARKED_WARNINGS = 2000;
+
+// Puts nodes, however many, in place of an element's children (a spread
+// argument list overflows the stack past some 100,000).
+function replaceChildren(element, nodes) {
+  const fragment = document.createDocumentFragment();
+  for (const node of nodes) fragment.append(node);
+  element.replaceChildren(fragment);
+}
 
 async function main() {
   const api = await instantiateTuvello(decodeBase64(TUVELLO_WASM_BASE64));
@@ -205,7 +217,7 @@ async function main() {
   function paintBackdrop(playingNote) {
     const text = song.value;
     const events = [];
-    for (const m of rangesOf(text, view ? view.warnings : [], playingNote)) {
+    for (const m of rangesOf(text, view ? view.warnings.slice(0, MARKED_WARNINGS) : [], playingNote)) {
       if (m.from < m.to) events.push([m.from, 1, m.cls], [m.to, -1, m.cls]);
     }
     events.sort((a, b) => a[0] - b[0]);
@@ -231,7 +243,7 @@ async function main() {
     }
     // A final line break needs something after it to take up its line.
     pieces.push(document.createTextNode("\u200b"));
-    backdrop.replaceChildren(...pieces);
+    replaceChildren(backdrop, pieces);
     backdrop.scrollTop = song.scrollTop;
   }
 
@@ -328,10 +340,12 @@ async function main() {
     } else if (warnings.length > LISTED_WARNINGS) {
       const li = document.createElement("li");
       li.className = "none";
-      li.textContent = `and ${formatBytes(warnings.length - LISTED_WARNINGS)} more, underlined in the editor`;
+      li.textContent =
+        `and ${formatBytes(warnings.length - LISTED_WARNINGS)} more, ` +
+        (warnings.length > MARKED_WARNINGS ? `the first ${formatBytes(MARKED_WARNINGS)} underlined in the editor` : "underlined in the editor");
       items.push(li);
     }
-    warningList.replaceChildren(...items);
+    replaceChildren(warningList, items);
 
     playButton.disabled = Boolean(failure) || tooLong || notes.length === 0;
     $("download").disabled = Boolean(failure) || tooLong;
@@ -431,43 +445,43 @@ async function main() {
     }
   }
 
-  async function play() {
+  // The image's samples as Web Audio's buffer, at the image's own rate; the
+  // browser resamples as it plays. (Decoding the WAV file would resample the
+  // whole song first: a minute for an hour of song.)
+  function audioBuffer(context, image) {
+    const samples = new Int16Array(image.buffer, image.byteOffset + 44, (image.length - 44) >> 1);
+    const buffer = context.createBuffer(1, Math.max(1, samples.length), 22050);
+    const data = buffer.getChannelData(0);
+    for (let i = 0; i < samples.length; ++i) data[i] = samples[i] / 32768;
+    return buffer;
+  }
+
+  function play() {
     stop();
     if (view.notes.length === 0) return;
-    let image;
+    let context = null;
     try {
-      image = imageOfText();
+      const image = imageOfText();
+      context = new AudioContext();
+      const source = context.createBufferSource();
+      source.buffer = audioBuffer(context, image);
+      source.connect(context.destination);
+      source.onended = () => {
+        if (player && player.source === source) stop();
+      };
+      source.start();
+      player = { context, source, start: context.currentTime, note: undefined };
     } catch (e) {
+      context?.close();
       summary.value = `cannot play: ${e.message}`;
       return;
     }
-    const context = new AudioContext();
-    const source = context.createBufferSource();
-    player = { context, source, start: 0, note: undefined };
+    const { context: clock, source } = player;
     playButton.disabled = true;
     stopButton.disabled = false;
-    let buffer;
-    try {
-      buffer = await context.decodeAudioData(image.slice().buffer);
-    } catch (e) {
-      if (player && player.source === source) {
-        stop();
-        summary.value = `cannot play: ${e.message}`;
-      }
-      return;
-    }
-    // Stopped, or another text played, while the image was decoded.
-    if (!player || player.source !== source) return;
-    source.buffer = buffer;
-    source.connect(context.destination);
-    player.start = context.currentTime;
-    source.onended = () => {
-      if (player && player.source === source) stop();
-    };
-    source.start();
     const frame = () => {
       if (!player || player.source !== source) return;
-      showPlayhead(context.currentTime - player.start);
+      showPlayhead(clock.currentTime - player.start);
       requestAnimationFrame(frame);
     };
     requestAnimationFrame(frame);
@@ -590,12 +604,13 @@ async function main() {
       list.replaceChildren(item(`Nothing imported, the song text is left as it was: ${e.message.replace(/^tuvello: /, "")}`));
       return;
     }
-    const listed = warnings.map((w) => item(`byte ${w.textOffset + 1}: ${w.message}`));
+    const listed = warnings.slice(0, LISTED_WARNINGS).map((w) => item(`byte ${w.textOffset + 1}: ${w.message}`));
+    if (warnings.length > LISTED_WARNINGS) listed.push(item(`and ${formatBytes(warnings.length - LISTED_WARNINGS)} more`));
     if (tones === 0) {
-      list.replaceChildren(item("Nothing imported, the song text is left as it was: the ringtone gives no notes."), ...listed);
+      replaceChildren(list, [item("Nothing imported, the song text is left as it was: the ringtone gives no notes."), ...listed]);
       return;
     }
-    list.replaceChildren(...listed);
+    replaceChildren(list, listed);
     replaceSong(text, true);
     say("The ringtone replaced the song text; Ctrl+Z in the editor brings back the text before.", true);
   });

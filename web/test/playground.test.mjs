@@ -247,7 +247,7 @@ describe("the playground page", () => {
     await page.close();
   });
 
-  test("draws each song from its notes, 200,000 of them too, and no other song's picture", async () => {
+  test("shows each song, 200,000 notes or 100,000 warnings too, and no other song's picture", async () => {
     const page = await openPage();
     await page.fill("#song", "len:20;" + "c;e;".repeat(100000));
     await page.waitForFunction(() => /^200000 notes/.test(document.getElementById("summary").value), null, {
@@ -256,6 +256,12 @@ describe("the playground page", () => {
     assert.ok((await page.locator("#roll .axis text").allTextContents()).includes("3600 s"));
     const bars = await page.locator("#roll rect.note[data-index]").count();
     assert.ok(bars >= 2 && bars <= 2200, `${bars} bars`); // at most a bar per pixel column and row
+    await page.fill("#song", "x;".repeat(100000));
+    await page.waitForFunction(() => /\(100000\)/.test(document.getElementById("warning-heading").textContent), null, {
+      timeout: 30000,
+    });
+    assert.equal(await page.locator("#backdrop mark.warn").count(), 2000); // the first 2,000
+    assert.equal(await page.locator("#warnings li").count(), 501); // 500 and a line for the others
     // A picture that cannot be drawn leaves none.
     await page.evaluate(() => {
       Math.log2 = () => {
