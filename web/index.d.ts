@@ -64,7 +64,8 @@ export declare function check(text: SongText): Warning[];
  *  warnings about what it cannot keep as written: command is the note's 1-based number
  *  (0 for the name, the settings and the tune as a whole), offsets are byte offsets
  *  into the ringtone, kind 65 to 72 (section, setting, number, note, octave, too short,
- *  split, drift). */
+ *  split, drift). Throws RangeError, with nothing written, when the song text is more
+ *  than WebAssembly's 4 GiB memory can hold or memory runs out. */
 export declare function fromRtttl(ringtone: SongText): { text: string; warnings: Warning[] };
 
 /** The library's version, e.g. "1.1.0". */

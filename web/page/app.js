@@ -370,7 +370,11 @@ async function main() {
       p.textContent = `The piano roll cannot be drawn: ${e.message}`;
       rollBox.replaceChildren(p);
     }
-    drawWave();
+    try {
+      drawWave();
+    } catch {
+      // No waveform; the canvas was cleared first.
+    }
   }
 
   // Waveform overview: the smallest and largest sample of each column.
@@ -378,10 +382,9 @@ async function main() {
     const ratio = window.devicePixelRatio || 1;
     const width = Math.max(1, Math.round(wave.clientWidth * ratio));
     const height = Math.round(64 * ratio);
-    wave.width = width;
+    wave.width = width; // which also clears it
     wave.height = height;
     const g = wave.getContext("2d");
-    g.clearRect(0, 0, width, height);
     const image = view.image;
     if (!image || image.length <= 44) return;
     const samples = new Int16Array(image.buffer, image.byteOffset + 44, (image.length - 44) >> 1);
