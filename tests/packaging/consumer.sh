@@ -12,15 +12,15 @@ scratch_checkout "$1" "$2" "$3"
 case $6 in
 c-pkgconfig)
   readme_step 'export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"'
-  readme_step 'cc examples/c-pkgconfig/song.c $(pkg-config --cflags --libs tuvello) -o song'
-  readme_step 'LD_LIBRARY_PATH="$prefix/lib" ./song'
-  LD_LIBRARY_PATH="$prefix/$libdir" ldd ./song | grep -qF "$prefix/$libdir/libtuvello.so.1" ||
+  readme_step 'cc examples/c-pkgconfig/song.c $(pkg-config --cflags --libs tuvello) -o build/song'
+  readme_step 'LD_LIBRARY_PATH="$prefix/lib" build/song'
+  LD_LIBRARY_PATH="$prefix/$libdir" ldd build/song | grep -qF "$prefix/$libdir/libtuvello.so.1" ||
     fail "song is not linked against the installed libtuvello.so.1"
   ;;
 c-dlopen)
-  readme_step 'cc examples/c-dlopen/song_dlopen.c -ldl -o song_dlopen'
-  readme_step 'LD_LIBRARY_PATH="$prefix/lib" ./song_dlopen'
-  if readelf -d song_dlopen | grep -q 'NEEDED.*libtuvello'; then
+  readme_step 'cc examples/c-dlopen/song_dlopen.c -ldl -o build/song_dlopen'
+  readme_step 'LD_LIBRARY_PATH="$prefix/lib" build/song_dlopen'
+  if readelf -d build/song_dlopen | grep -q 'NEEDED.*libtuvello'; then
     fail "song_dlopen links libtuvello instead of loading it"
   fi
   ;;
