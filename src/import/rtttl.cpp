@@ -127,6 +127,8 @@ class Reporter {
 
   // Warnings found so far, told or not: a silent reporter checks a reading.
   std::int64_t said() const { return said_; }
+  // Nobody listens (any more): what only makes a message can be skipped.
+  bool quiet() const { return sink_ == nullptr; }
 
  private:
   const WarningSink* sink_;
@@ -643,6 +645,7 @@ class NotePlayer {
   // Notes moved the same way, with only pauses or skipped items between
   // them, are said once, at the first: a look ahead to the end of the run.
   void report_run(const NoteReading& first, std::int32_t number, int way, int to) {
+    if (r_.quiet()) return;
     Span last = first.token;
     std::int32_t lowest = first.octave;
     std::int32_t highest = first.octave;

@@ -309,7 +309,13 @@ class Writer {
 
   void note(const text::Command& c, const text::NoteSettings& s) {
     const SongNote n = song_note(c, s);
-    const Choice choice = choose(n.ms, plan_.bpm);
+    // Each length's note value, chosen once: a song has few lengths.
+    Pick& pick = picks_[n.ms - kShortestMs];
+    if (pick.value < 0) {
+      const Choice chosen = choose(n.ms, plan_.bpm);
+      pick = Pick{static_cast<std::int8_t>(chosen.value), chosen.dotted, chosen.near};
+    }
+    const Pick choice = pick;
     warn_about(c, s, n, choice);
     if (!first_) out_.put(',');
     first_ = false;
@@ -326,6 +332,12 @@ class Writer {
   }
 
  private:
+  struct Pick {
+    std::int8_t value = -1;  // index in kValues; -1 not chosen yet
+    bool dotted = false;
+    bool near = false;
+  };
+
   struct Pending {
     Problem problem;
     Origin* origin;
@@ -350,7 +362,7 @@ class Writer {
 
   // The warnings of one note, in the order of the commands they locate.
   void warn_about(const text::Command& c, const text::NoteSettings& s, const SongNote& n,
-                  const Choice& choice) {
+                  const Pick& pick) {
     if (sink_ == nullptr) return;
     count_ = 0;
     if (n.pitch >= 0) {
@@ -377,7 +389,8 @@ class Writer {
             quoted(oct_).c_str(), s.multiplier, kSemitonesOfMultiplier[s.multiplier]);
       }
     }
-    if (!choice.near) {
+    if (!pick.near) {
+      const Choice choice = choose(n.ms, plan_.bpm);
       const std::int64_t hundredths = scaled_ratio(choice.num, choice.den, 2);
       char what[64];
       if (len_.set) {
@@ -421,6 +434,7 @@ class Writer {
   TextWriter& out_;
   const WarningSink* sink_;
   Origin len_, vol_, oct_, pipe_, dec_;
+  Pick picks_[kLengths];
   Pending pending_[5];
   int count_ = 0;
   bool first_ = true;
