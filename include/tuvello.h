@@ -290,13 +290,13 @@ TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisi
  * exactly (oct:0, 1, 3, 7); notes in other octaves play in octave 3 or 6,
  * each moved alone and said once per octave. This function keeps these
  * octaves of version 1.1; TUVELLO_ConvertRtttlEx moves the whole tune instead
- * by default, keeping its melody.
- * Sharps and flats become the song text's keys ("a#" is "b", "b" is "h";
- * "b#" is "c" an octave up, "cb" "h" an octave down). Length: whole
- * milliseconds, rounded to nearest (ties to even); shorter than 20 ms plays as
- * 20 ms; longer than 500 ms plays as that many repeated notes of equal length
- * (within 1 ms) as it takes, each restarting its tone. "len" and "oct" are
- * written only when they change; nothing else is (default volume, no modes).
+ * by default, keeping its melody. Sharps and flats become the song text's
+ * keys ("a#" is "b", "b" is "h"; "b#" is "c" an octave up, "cb" "h" an octave
+ * down). Length: whole milliseconds, rounded to nearest (ties to even);
+ * shorter than 20 ms plays as 20 ms; longer than 500 ms plays as that many
+ * repeated notes of equal length (within 1 ms) as it takes, each restarting
+ * its tone. "len" and "oct" are written only when they change; nothing else
+ * is (default volume, no modes).
  *
  * Malformed parts are reported and skipped or read as a player would: a
  * missing settings section means the defaults, a bad value keeps the default,
@@ -378,9 +378,9 @@ TUVELLO_API int64_t TUVELLO_ConvertRtttlEx(const char* rtttl, char* text, int64_
  * their length within 1 ms, then as many as possible come back to it exactly
  * when converted again, then the other notes are nearest, then the ringtone
  * is shortest; d= is the value that saves the most bytes, o= the most common
- * octave. Notes are written
- * [value] name [#] [octave] [.] with value 1 to 32, and the value and octave
- * only where they differ from d= and o=.
+ * octave. Notes are written [value] name [#] [octave] [.] with value 1 to
+ * 32, and the value and octave only where they differ from d= and o=. A song
+ * without notes gives "d=4,o=5,b=63" and no notes.
  *
  * What a ringtone cannot hold is warned once per song text command that
  * sets it, when the first note it concerns is written: vol below 100
