@@ -48,12 +48,17 @@ target_include_directories(tuvello_headers INTERFACE
   $<BUILD_INTERFACE:${TUVELLO_ROOT}/src>)
 
 set(TUVELLO_SOURCES
+  src/export/export_midi.cpp
+  src/export/midi_export.cpp
   src/image/block_allocator.cpp
   src/image/create_song.cpp
   src/image/exports.cpp
   src/image/song_image.cpp
   src/image/song_stream.cpp
+  src/import/convert_midi.cpp
   src/import/convert_rtttl.cpp
+  src/import/midi.cpp
+  src/import/midi_file.cpp
   src/import/rtttl.cpp
   src/import/rtttl_export.cpp
   src/synth/note_block.cpp

@@ -233,9 +233,20 @@ enum {
   TUVELLO_WARN_RTTTL_GUESS = 73,
   TUVELLO_WARN_RTTTL_SHIFT = 74, /* the whole tune moved by whole octaves into reach */
   /* TUVELLO_ExportRtttl's, about the song text: */
-  TUVELLO_WARN_EXPORT_SETTING = 75, /* vol, pipe or dec, which a ringtone cannot hold */
+  TUVELLO_WARN_EXPORT_SETTING = 75, /* vol, pipe, dec: not in a ringtone; pipe, dec: not in MIDI */
   TUVELLO_WARN_EXPORT_PITCH = 76,   /* an "oct" that is no whole octave: the nearest semitone */
-  TUVELLO_WARN_EXPORT_LENGTH = 77   /* a length no note value reaches within 1 ms: the nearest */
+  TUVELLO_WARN_EXPORT_LENGTH = 77,  /* a length no note value reaches within 1 ms: the nearest */
+  /* TUVELLO_ConvertMidi's, about the MIDI file: */
+  TUVELLO_WARN_MIDI_FILE = 96,       /* its layout: header, chunk lengths, unknown chunks */
+  TUVELLO_WARN_MIDI_EVENT = 97,      /* track events: bad lengths, no status, cut short */
+  TUVELLO_WARN_MIDI_NO_NOTES = 98,   /* no such track, or no notes where they were looked for */
+  TUVELLO_WARN_MIDI_OVERLAP = 99,    /* notes sounding together, of which one plays */
+  TUVELLO_WARN_MIDI_SHIFT = 100,     /* the whole tune moved by whole octaves into reach */
+  TUVELLO_WARN_MIDI_OCTAVE = 101,    /* notes still out of reach, moved into octave 3 or 6 */
+  TUVELLO_WARN_MIDI_TOO_SHORT = 102, /* notes shorter than 20 ms, played as 20 ms */
+  TUVELLO_WARN_MIDI_SPLIT = 103,     /* notes longer than 500 ms, played as repeated notes */
+  TUVELLO_WARN_MIDI_VOLUME = 104,    /* a velocity softer than vol:5, played at vol:5 */
+  TUVELLO_WARN_MIDI_TOO_LONG = 105   /* a tune longer than a song image holds: the rest left out */
 };
 
 /*
@@ -407,6 +418,130 @@ TUVELLO_API int64_t TUVELLO_ConvertRtttlEx(const char* rtttl, char* text, int64_
 TUVELLO_API int64_t TUVELLO_ExportRtttl(const char* text, const char* name, char* rtttl,
                                         int64_t capacity, TUVELLO_WarningVisitor visit,
                                         void* context);
+
+/* TUVELLO_MidiOptions.overlap: which of several notes sounding together plays. */
+#define TUVELLO_MIDI_HIGHEST 0 /* the highest key (the default) */
+#define TUVELLO_MIDI_LOWEST 1  /* the lowest key */
+#define TUVELLO_MIDI_FIRST 2   /* the key that has sounded longest */
+
+/*
+ * How TUVELLO_ConvertMidi reads a file. Fields are only ever appended: set
+ * struct_size to sizeof(TUVELLO_MidiOptions) as your header has it; fields
+ * past struct_size take their defaults. All zero but struct_size (and a NULL
+ * options pointer) means the defaults.
+ */
+typedef struct TUVELLO_MidiOptions {
+  uint32_t struct_size; /* bytes of this struct the caller filled in */
+  int32_t track;        /* 1-based track chunk to play; 0: the first track with notes */
+  int32_t channel;      /* 1 to 16: only that channel's notes; 0: every channel */
+  int32_t overlap;      /* TUVELLO_MIDI_HIGHEST, TUVELLO_MIDI_LOWEST or TUVELLO_MIDI_FIRST */
+  int32_t velocity;     /* nonzero: each note's velocity sets "vol"; 0: full volume */
+} TUVELLO_MidiOptions;
+
+/*
+ * Converts a Standard MIDI File into song text that plays its melody
+ * ("MThd..." into "len:500;oct:1;e;e;f;g"), reporting what the song text
+ * cannot keep and what in the file is broken.
+ *
+ * Files: formats 0, 1 and 2; ticks per quarter note with tempo changes
+ * anywhere (FF 51), or time code (24, 25, 29.97, 30 frames per second);
+ * running status; a note-on of velocity 0 is a note-off. Controllers, program
+ * changes, system exclusive and meta events other than tempo carry no melody
+ * and are passed over in silence. One track is played, the chosen one (by
+ * default the first with notes on the chosen channels), with the tempo
+ * changes of the first track and of its own (in format 2, its own only).
+ *
+ * One voice: of the notes sounding at any moment, the overlap rule picks the
+ * one that plays (a note taken over stops; a note still held when the one
+ * over it ends sounds again); warned once until the notes fall silent.
+ * Silence becomes "p". Times come from ticks and tempos exactly and are
+ * rounded to whole milliseconds (ties to even) at every note's start and
+ * end, so no rounding accumulates. A silence or a note sounding again for
+ * less than 20 ms lengthens the note before it, a note taken over within
+ * 20 ms gives its time to the next; a note struck and released within 20 ms
+ * plays 20 ms, and the notes after it give back the difference. Longer than
+ * 500 ms plays as repeated notes of equal length (within 1 ms), each
+ * restarting its tone. Pitch: keys 48 to 95 (C3 to B6, A4 = 440 Hz = key 69)
+ * play exactly, as "c" to "h" with oct:0, 1, 3, 7; a tune outside them
+ * spanning at most four octaves moves whole by whole octaves (one
+ * TUVELLO_WARN_MIDI_SHIFT), otherwise by the octaves that keep most notes
+ * exact, and each run of notes still out of reach plays in the nearest
+ * octave in reach (one TUVELLO_WARN_MIDI_OCTAVE). With options->velocity,
+ * "vol" is round(100 × velocity / 127), at least 5. "len", "vol" and "oct"
+ * are written only when they change; a tune is cut at 48,000,000 ms, which
+ * a song image still holds.
+ *
+ * A malformed file is read on where a lenient reader would: bytes before
+ * the header and unknown chunks are skipped, a chunk running past the end
+ * is read to the end, bytes that are no chunk are skipped to the next
+ * track, a broken event ends or skips as little as it can.
+ *
+ * smf: the file's bytes; only read; may be NULL when size is 0.
+ * size: the number of bytes at smf.
+ * options: NULL, or how to read (see TUVELLO_MidiOptions).
+ * text, capacity: as for TUVELLO_ConvertRtttl: when the song text and its
+ *           NUL fit they are written; else, for capacity > 0, text[0] is NUL.
+ *           Nothing is written at or past text + capacity.
+ * visit: called with each warning and `context`, in the order found (the
+ *        file's layout and every track's events first, then the melody's);
+ *        text_offset and text_length locate the bytes
+ *        concerned in the file (length 0 marks a place), command is the
+ *        1-based number of the track chunk concerned (0 for the file as a
+ *        whole), kind is a TUVELLO_WARN_MIDI_* value. A nonzero return stops
+ *        the warnings; the conversion goes on. NULL: no warnings.
+ *
+ * Returns the song text's length without its NUL, or -1 (nothing written or
+ * visited) when capacity < 0, text is NULL with capacity > 0, smf is NULL
+ * with size > 0, size < 0, or an option is out of range (track < 0, channel
+ * outside 0 to 16, an unknown overlap rule). Allocates nothing and holds a
+ * few KiB; time linear in the file and the song text.
+ *
+ * See also: TUVELLO_ExportMidi, TUVELLO_ConvertRtttl.
+ */
+TUVELLO_API int64_t TUVELLO_ConvertMidi(const uint8_t* smf, int64_t size,
+                                        const TUVELLO_MidiOptions* options, char* text,
+                                        int64_t capacity, TUVELLO_WarningVisitor visit,
+                                        void* context);
+
+/*
+ * Writes a song text as a Standard MIDI File that plays what the song image
+ * sounds, to take a song into a MIDI editor or synthesizer (and back with
+ * TUVELLO_ConvertMidi, which gives the same song text for songs in octave
+ * multipliers).
+ *
+ * The file: format 0, one track, 1,000 ticks per quarter note at 60 quarter
+ * notes a minute, so a tick is a millisecond. Every note block is a note-on
+ * at the block's start and a note-off at its end, its start the sum of the
+ * lengths ("len") before it (a block's silent last frames do not shorten its
+ * note); pauses are silence. Pitch: the key nearest to the pitch heard (key
+ * 69 = 440 Hz, so "a" with oct:0 is key 57), with a pitch bend before the
+ * note where the multiplier is not a power of two (oct:2, 4, 5, 6, 8; 2 to
+ * 31 cents off a key), the bend range first set to 2 semitones by
+ * registered parameter 0 and the parameter then deselected; the pitch is
+ * within 0.05 cent of the song's. Velocity: round(127 × vol / 100). Pipe and
+ * decay mode have no MIDI equivalent: such notes play as plain notes, warned
+ * once per command that turns the mode on, when the first note it concerns
+ * is written.
+ *
+ * text: the song text, as for TUVELLO_CreateSong (NULL counts as "").
+ * smf: where the file goes; may be NULL when capacity is 0.
+ * capacity: bytes at smf. The file is written only when it fits whole;
+ *           otherwise nothing is written.
+ * visit: called with each warning and `context`, in text order: command,
+ *        text_offset and text_length locate the "pipe" or "dec" command in
+ *        the song text, kind is TUVELLO_WARN_EXPORT_SETTING. A nonzero
+ *        return stops the warnings; the export goes on. NULL: no warnings.
+ *
+ * Returns the file's size in bytes (so call with capacity 0, then with that
+ * size), or -1 (nothing written or visited) when capacity < 0, smf is NULL
+ * with capacity > 0, or the song's image would exceed INT32_MAX bytes
+ * (TUVELLO_MeasureSong returns -1). Allocates nothing; time linear in the
+ * song text.
+ *
+ * See also: TUVELLO_ConvertMidi, TUVELLO_ForEachNote.
+ */
+TUVELLO_API int64_t TUVELLO_ExportMidi(const char* text, uint8_t* smf, int64_t capacity,
+                                       TUVELLO_WarningVisitor visit, void* context);
 
 #ifdef __cplusplus
 }
