@@ -68,3 +68,6 @@ fuzz check_fuzzer
 FUZZ_SECONDS=$((FUZZ_SECONDS / 2)) fuzz rtttl_fuzzer fuzz/rtttl.dict fuzz/rtttl_corpus
 # Song text out as RTTTL: 30 s of the default 60.
 FUZZ_SECONDS=$((FUZZ_SECONDS / 2)) fuzz rtttl_export_fuzzer fuzz/song.dict
+# MIDI files into song text from the test files, and song texts into MIDI files.
+FUZZ_SECONDS=$((FUZZ_SECONDS / 2)) fuzz midi_fuzzer fuzz/midi.dict tests/data/midi
+FUZZ_SECONDS=$((FUZZ_SECONDS / 2)) fuzz midi_export_fuzzer

@@ -11,13 +11,14 @@ if [ "$needed" != "libc.so.6 libm.so.6 " ]; then
   echo "NEEDED is '$needed', expected 'libc.so.6 libm.so.6 '"
   status=1
 fi
-want="TUVELLO_CloseSong TUVELLO_ConvertRtttl TUVELLO_ConvertRtttlEx TUVELLO_CreateSong \
-TUVELLO_ExportRtttl TUVELLO_ForEachNote TUVELLO_ForEachWarning TUVELLO_FreeSong \
-TUVELLO_GetSongDuration TUVELLO_GetSongLenght TUVELLO_GetSongSize TUVELLO_GetVersion \
-TUVELLO_MeasureSong TUVELLO_OpenSong TUVELLO_ReadSong TUVELLO_SeekSong "
+want="TUVELLO_CloseSong TUVELLO_ConvertMidi TUVELLO_ConvertRtttl TUVELLO_ConvertRtttlEx \
+TUVELLO_CreateSong TUVELLO_ExportMidi TUVELLO_ExportRtttl TUVELLO_ForEachNote \
+TUVELLO_ForEachWarning TUVELLO_FreeSong TUVELLO_GetSongDuration TUVELLO_GetSongLenght \
+TUVELLO_GetSongSize TUVELLO_GetVersion TUVELLO_MeasureSong TUVELLO_OpenSong TUVELLO_ReadSong \
+TUVELLO_SeekSong "
 if [ "$exported" != "$want" ]; then
   echo "exports are '$exported', expected '$want'"
   status=1
 fi
-[ $status -eq 0 ] && echo "$lib: needs only libc and libm, exports the 16 public functions"
+[ $status -eq 0 ] && echo "$lib: needs only libc and libm, exports the 18 public functions"
 exit $status
