@@ -29,6 +29,11 @@
 #define TUVELLO_VERSION_MINOR 1
 #define TUVELLO_VERSION_PATCH 0
 
+/* The song image's format, the same for every song. */
+#define TUVELLO_SAMPLE_RATE 22050 /* frames per second, one 16-bit mono sample each */
+#define TUVELLO_BYTE_RATE 44100   /* bytes of samples per second of playing time */
+#define TUVELLO_HEADER_BYTES 44   /* the WAV header before the first sample */
+
 #if defined(_WIN32)
 #define TUVELLO_API
 #elif defined(__GNUC__)
