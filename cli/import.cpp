@@ -32,13 +32,12 @@ int print_warning(const TUVELLO_Warning* w, void* context) noexcept {
   return 0;
 }
 
-}  // namespace
-
-ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source) {
-  const std::string rtttl(ringtone);  // the converter takes a C string
+// Prints the warnings of the whole ringtone; returns their number, and
+// the song text's length in *length.
+std::size_t print_warnings(std::string_view ringtone, std::string_view source,
+                           std::int64_t* length) {
   Printer printer{Locator(source, ringtone)};
-  const std::int64_t length =
-      TUVELLO_ConvertRtttl(rtttl.c_str(), nullptr, 0, print_warning, &printer);
+  *length = TUVELLO_ConvertRtttl(ringtone.data(), nullptr, 0, print_warning, &printer);
   if (printer.out_of_memory) throw std::bad_alloc();
   if (const void* nul = std::memchr(ringtone.data(), '\0', ringtone.size())) {
     const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - ringtone.data());
@@ -46,11 +45,126 @@ ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view s
                  printer.locate(at).c_str());
     ++printer.printed;
   }
-  ConvertedRingtone out;
-  out.warnings = printer.printed;
-  out.text.resize(static_cast<std::size_t>(length));
+  return printer.printed;
+}
+
+std::string converted(const char* rtttl, std::int64_t length) {
+  std::string text(static_cast<std::size_t>(length), '\0');
   // std::string keeps room for its NUL past size().
-  TUVELLO_ConvertRtttl(rtttl.c_str(), out.text.data(), length + 1, nullptr, nullptr);
+  TUVELLO_ConvertRtttl(rtttl, text.data(), length + 1, nullptr, nullptr);
+  return text;
+}
+
+// The converter writes "len" and "oct" only when they change, so a note
+// takes at most "len:500;oct:7;cs;", and it lasts at least 20 ms: song text
+// longer than this makes an image longer than `max_image_bytes`.
+std::int64_t longest_text_within(std::int64_t max_image_bytes) {
+  constexpr std::int64_t kMostTextPerNote = 17;
+  constexpr std::int64_t kFewestBytesPerNote = TUVELLO_BYTE_RATE * 20 / 1000;
+  return (max_image_bytes - TUVELLO_HEADER_BYTES) / kFewestBytesPerNote * kMostTextPerNote;
+}
+
+// Where the notes section begins, as the converter finds its sections
+// (name:settings:notes): after the second ':'; after the only one unless
+// settings ('=') follow it and none come before it (then there are no notes:
+// npos); at 0 without a ':'. A prefix of the ringtone that ends before a ','
+// of its notes is read with the same sections.
+std::size_t notes_begin(std::string_view r) {
+  const std::size_t first = r.find(':');
+  if (first == std::string_view::npos) return 0;
+  const std::size_t second = r.find(':', first + 1);
+  if (second != std::string_view::npos) return second + 1;
+  const bool settings_before = r.substr(0, first).find('=') != std::string_view::npos;
+  const bool settings_after = r.find('=', first + 1) != std::string_view::npos;
+  return !settings_before && settings_after ? std::string_view::npos : first + 1;
+}
+
+class Prober {
+ public:
+  Prober(std::string_view ringtone, std::int64_t max_image_bytes)
+      : ringtone_(ringtone), max_image_bytes_(max_image_bytes) {}
+
+  // Whether the notes before `end` (a ',' of the notes, or the ringtone's
+  // end) make an image longer than the limit; if not, their song text is
+  // kept in text().
+  bool passes(std::size_t end) {
+    const char* rtttl = ringtone_.data();
+    if (end < ringtone_.size()) {
+      prefix_.assign(ringtone_.substr(0, end));
+      rtttl = prefix_.c_str();
+    }
+    text_.clear();
+    const std::int64_t length = TUVELLO_ConvertRtttl(rtttl, nullptr, 0, nullptr, nullptr);
+    if (length > longest_text_within(max_image_bytes_)) return true;
+    text_ = converted(rtttl, length);
+    const std::int64_t measured = TUVELLO_MeasureSong(text_.c_str());
+    return measured < 0 || measured > max_image_bytes_;
+  }
+  std::string& text() { return text_; }
+
+ private:
+  std::string_view ringtone_;
+  std::int64_t max_image_bytes_;
+  std::string prefix_;
+  std::string text_;
+};
+
+}  // namespace
+
+ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source) {
+  ConvertedRingtone out;
+  std::int64_t length = 0;
+  out.warnings = print_warnings(ringtone, source, &length);
+  out.text = converted(ringtone.data(), length);
+  return out;
+}
+
+RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
+                                     std::int64_t max_image_bytes) {
+  RingtoneSong out;
+  const std::string_view read = ringtone.substr(0, std::strlen(ringtone.data()));
+  const std::size_t notes = notes_begin(read);
+  // The first ',' of the notes at or after `at`, else the end.
+  const auto cut_at = [&](std::size_t at) {
+    if (notes == std::string_view::npos || at >= read.size()) return read.size();
+    const std::size_t comma = read.find(',', at < notes ? notes : at);
+    return comma == std::string_view::npos ? read.size() : comma;
+  };
+  Prober prober(read, max_image_bytes);
+  // Prefixes of 64 KiB, 128 KiB, ... until one passes or the whole fits.
+  // Where the first note not known to fit begins.
+  std::size_t fits_before = notes == std::string_view::npos ? read.size() : notes;
+  std::size_t end = cut_at(std::size_t{1} << 16);
+  while (!prober.passes(end)) {
+    if (end == read.size()) {
+      out.song.text = std::move(prober.text());
+      std::int64_t length = 0;
+      out.song.warnings = print_warnings(ringtone, source, &length);
+      return out;
+    }
+    fits_before = end + 1;
+    end = cut_at(2 * end);
+  }
+  // The note that passes lies in [fits_before, end): halve that span at its
+  // commas until it holds one note.
+  for (;;) {
+    const std::size_t middle = fits_before + (end - fits_before) / 2;
+    std::size_t comma = read.substr(0, end).find(',', middle);
+    if (comma == std::string_view::npos) {
+      comma = read.substr(fits_before, middle - fits_before).rfind(',');
+      if (comma == std::string_view::npos) break;
+      comma += fits_before;
+    }
+    if (prober.passes(comma)) {
+      end = comma;
+    } else {
+      fits_before = comma + 1;
+    }
+  }
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (fits_before < end && blank(read[fits_before])) ++fits_before;
+  out.too_long = true;
+  out.passes_at = fits_before;
   return out;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -14,10 +15,24 @@ struct ConvertedRingtone {
   std::size_t warnings = 0;  // printed to standard error
 };
 
-// The song text of `ringtone`, each warning printed to standard error as
-// "SOURCE:LINE:COLUMN: warning: MESSAGE". The converter reads the ringtone up
-// to its first NUL byte, which is reported too. Throws std::bad_alloc when
-// memory runs out.
+// The song text of `ringtone` (NUL-terminated: ringtone.data()[size] is 0),
+// each warning printed to standard error as "SOURCE:LINE:COLUMN: warning:
+// MESSAGE". The converter reads the ringtone up to its first NUL byte, which
+// is reported too. Throws std::bad_alloc when memory runs out.
 ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source);
+
+struct RingtoneSong {
+  ConvertedRingtone song;     // when the image fits
+  bool too_long = false;      // the image would pass the limit
+  std::size_t passes_at = 0;  // then: the byte offset in the ringtone of the note where it does
+};
+
+// As convert_ringtone, for rendering: when the image of the song text would
+// pass `max_image_bytes`, finds the note where it does instead, printing no
+// warning. The ringtone is read in growing prefixes, so that the work stays
+// in proportion to the part read before the limit, however much song text
+// each note makes.
+RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
+                                     std::int64_t max_image_bytes);
 
 }  // namespace tuvello::cli

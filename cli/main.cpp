@@ -79,7 +79,8 @@ Files are written whole or not at all: a regular file is replaced by a
 temporary file beside it (synced, then renamed over it), keeping its mode and,
 where permitted, its owner, never a set-user-ID or set-group-ID bit; a link is
 followed to its final target; a device, FIFO or socket is written directly.
-SIGINT, SIGTERM or SIGHUP during a write removes the temporary file.
+A signal that ends the tool (SIGINT, SIGTERM, SIGHUP, SIGQUIT, SIGUSR1,
+SIGALRM, ...) during a write removes the temporary file first.
 
 Exit status: 0 success; 1 check found something, a warning under --strict, or
 rendering, playing or writing failed (out of memory included); 2 usage error
@@ -105,7 +106,9 @@ to standard error.
   -q, --quiet        no summary line
   --strict           write nothing and fail if 'tuvello check' would warn
   --rtttl            the input is an RTTTL ringtone: render what 'tuvello
-                     import' makes of it (its warnings go to standard error)
+                     import' makes of it (its warnings go to standard error);
+                     one whose image would pass the limit is refused, naming
+                     the note where it does
   --max-bytes N      fail instead of producing an image longer than N bytes
                      (44 to 2147483647, the default)
   --max-input N      refuse a song text longer than N bytes (a K, M or G
@@ -204,8 +207,8 @@ terminal, the built-in demo song is listed.
   -h, --help       show this help
   -V, --version    show the version
 
-Exit status: 0 listed; 1 the list could not be written; 2 usage error or
-unreadable input.
+Exit status: 0 listed; 1 the song's image would pass 2147483647 bytes (nothing
+is listed) or the list could not be written; 2 usage error or unreadable input.
 )";
 
 constexpr const char* kImportHelp =
@@ -267,8 +270,9 @@ Draws the notes of a song text as an SVG picture and writes it to FILE, or to
 standard output (the default, or -o -): a piano roll of pitch over time with
 the note names (opacity shows the amplitude; pipe notes are hatched, decaying
 notes fade out), the amplitude envelope under it and the time in seconds. It
-is the picture the playground page shows. Without TEXT or -f the text is read
-from standard input; when that is a terminal, the built-in demo song is drawn.
+is the picture the playground page shows; notes narrower than a pixel are drawn
+together, one bar a pixel wide. Without TEXT or -f the text is read from
+standard input; when that is a terminal, the built-in demo song is drawn.
 A summary line (output, notes, seconds) goes to standard error.
 
   TEXT               the song text, e.g. 'len:200;c;e;g'
@@ -539,6 +543,7 @@ struct Input {
 // Reads the song text as the options say. Returns an exit status after
 // reporting a failure, or nullopt.
 std::optional<int> read_input(const Options& o, const char* command, Input& in) {
+  const bool ringtone = o.rtttl || o.command == Command::import;
   if (o.text) {
     in.text = *o.text;
     in.source = "<argument>";
@@ -574,9 +579,9 @@ std::optional<int> read_input(const Options& o, const char* command, Input& in) 
       return kUsage;
     case InputBuffer::Status::too_long:
       std::fprintf(stderr,
-                   "tuvello %s: the song text in %s is longer than %zu bytes; "
+                   "tuvello %s: the %s in %s is longer than %zu bytes; "
                    "raise --max-input to read it\n",
-                   command, shown.c_str(), o.max_input);
+                   command, ringtone ? "ringtone" : "song text", shown.c_str(), o.max_input);
       return kUsage;
     case InputBuffer::Status::out_of_memory:
       std::fprintf(stderr, "tuvello %s: out of memory reading %s\n", command, shown.c_str());
@@ -709,8 +714,19 @@ int run_import(const Options& o, const ConvertedRingtone& song) {
   }
   const std::string output = o.output.value_or("-");
   if (output == "-") return print_line(song.text) && finish_stdout() ? kOk : write_failed("import");
-  const std::string line = song.text + "\n";
-  if (const std::optional<std::string> error = write_whole_file(output, line.data(), line.size())) {
+  // The text and its line end, written one after the other: no copy of a
+  // text that may be hundreds of times the ringtone's size.
+  OutputFile file;
+  std::optional<std::string> error = file.open(output);
+  const auto put = [&](std::string_view bytes) {
+    if (!error && !file.write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())) {
+      error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
+    }
+  };
+  put(song.text);
+  put("\n");
+  if (!error) error = file.commit();
+  if (error) {
     std::fprintf(stderr, "tuvello import: %s\n", error->c_str());
     return kFailed;
   }
@@ -718,13 +734,13 @@ int run_import(const Options& o, const ConvertedRingtone& song) {
 }
 
 int run_plot(const Options& o, const Input& in) {
-  const std::optional<std::vector<TUVELLO_Note>> notes = note_map(in.text);
-  if (!notes) {
+  const std::optional<Plot> plot = plot_song(in.text);
+  if (!plot) {
     std::fprintf(stderr,
                  "tuvello plot: the song's image would pass 2147483647 bytes; nothing written\n");
     return kFailed;
   }
-  const std::string svg = plot_svg(*notes);
+  const std::string& svg = plot->svg;
   const std::string output = o.output.value_or("-");
   std::optional<std::string> error;
   if (output == "-") {
@@ -739,17 +755,25 @@ int run_plot(const Options& o, const Input& in) {
     return kFailed;
   }
   if (!o.quiet) {
-    std::size_t tones = 0;
-    double seconds = 0;
-    for (const TUVELLO_Note& n : *notes) {
-      tones += n.pitch_hz > 0 ? 1 : 0;
-      seconds += n.bytes / 44100.0;
-    }
     std::fprintf(stderr, "wrote %s: %s, %.3f s\n",
                  output == "-" ? "<stdout>" : escape_name(output).c_str(),
-                 plural(tones, "note").c_str(), seconds);
+                 plural(plot->tones, "note").c_str(), plot->seconds);
   }
   return kOk;
+}
+
+int run_notes(const Options& o, const Input& in) {
+  switch (print_note_map(in.text, o.json)) {
+    case NoteMapResult::too_long:
+      std::fputs("tuvello notes: the song's image would pass 2147483647 bytes; no note is listed\n",
+                 stderr);
+      return kFailed;
+    case NoteMapResult::write_failed:
+      return write_failed("notes");
+    case NoteMapResult::printed:
+      break;
+  }
+  return finish_stdout() ? kOk : write_failed("notes");
 }
 
 #ifdef TUVELLO_HAVE_PLAY
@@ -816,8 +840,19 @@ int run(int argc, char** argv) {
   if (const std::optional<int> failed = read_input(o, info->name, in)) return *failed;
   ConvertedRingtone converted;
   if (ringtone) {
-    converted = convert_ringtone(in.text, in.source);
-    if (o.command == Command::import) return run_import(o, converted);
+    if (o.command == Command::import) return run_import(o, convert_ringtone(in.text, in.source));
+    const std::int64_t limit = o.command == Command::render ? o.max_bytes : INT32_MAX;
+    RingtoneSong song = convert_ringtone_within(in.text, in.source, limit);
+    if (song.too_long) {
+      const std::string where = Locator(in.source, in.text)(song.passes_at);
+      std::fprintf(stderr,
+                   "tuvello %s: the song's image would pass %lld bytes at the ringtone's note "
+                   "at %s (byte %zu); nothing %s\n",
+                   info->name, static_cast<long long>(limit), where.c_str(), song.passes_at,
+                   o.command == Command::play ? "played" : "written");
+      return kFailed;
+    }
+    converted = std::move(song.song);
     if (o.strict && converted.warnings > 0) {
       std::fprintf(stderr, "tuvello %s: %s in the ringtone; --strict: %s\n", info->name,
                    plural(converted.warnings, "warning").c_str(),
@@ -834,7 +869,7 @@ int run(int argc, char** argv) {
     case Command::plot:
       return run_plot(o, in);
     case Command::notes:
-      return print_note_map(in.text, o.json) && finish_stdout() ? kOk : write_failed("notes");
+      return run_notes(o, in);
     case Command::play:
 #ifdef TUVELLO_HAVE_PLAY
       return run_play(o, in);

@@ -1,12 +1,14 @@
 // SPDX-License-Identifier: MIT
 #include "notes.hpp"
 
+#include <cstdint>
 #include <cstdio>
+#include <exception>
 #include <string>
 
 #include "check.hpp"
-#include "image/song_stream.hpp"
 #include "io.hpp"
+#include "tuvello.h"
 
 namespace tuvello::cli {
 namespace {
@@ -35,55 +37,77 @@ std::string json_string(std::string_view bytes) {
   return out + "\"";
 }
 
-}  // namespace
-
-bool print_note_map(std::string_view text, bool json) {
-  const std::string_view song = song_text(text);
-  if (!json && !print_line(kHeader)) return false;
+struct Printer {
+  std::string_view song;
+  bool json = false;
   bool ok = true;
   std::size_t number = 0;
   // Lines and columns as the check counts them; offsets only grow.
   std::size_t line = 1;
   std::size_t line_start = 0;
   std::size_t scanned = 0;
-  const auto each = [&](const image::MappedNote& m) {
-    const text::Command& c = *m.command;
-    const synth::NoteBlock& b = *m.block;
-    for (; scanned < c.offset; ++scanned) {
-      if (song[scanned] == '\n') {
-        ++line;
-        line_start = scanned + 1;
+  std::exception_ptr failure;
+};
+
+// Called from inside the library, which is built without exceptions: running
+// out of memory stops the walk and is thrown again after it.
+int print_note(const TUVELLO_Note* n, void* context) noexcept {
+  auto& p = *static_cast<Printer*>(context);
+  try {
+    if (p.number == 0 && !p.json && !print_line(kHeader)) return p.ok = false, 1;
+    const auto offset = static_cast<std::size_t>(n->text_offset);
+    const auto length = static_cast<std::size_t>(n->text_length);
+    for (; p.scanned < offset; ++p.scanned) {
+      if (p.song[p.scanned] == '\n') {
+        ++p.line;
+        p.line_start = p.scanned + 1;
       }
     }
     const double start =
-        static_cast<double>(m.image_offset - image::kHeaderBytes) / image::kByteRate;
-    const double seconds = static_cast<double>(b.bytes) / image::kByteRate;
-    // Tones are tuned against twice the frame rate: they sound an octave down.
-    const double pitch = b.frequency / 2.0;
-    const int amplitude = b.frequency == 0.0 ? 0 : b.amplitude;
+        static_cast<double>(n->image_offset - TUVELLO_HEADER_BYTES) / TUVELLO_BYTE_RATE;
+    const double seconds = static_cast<double>(n->bytes) / TUVELLO_BYTE_RATE;
+    const std::string_view written = p.song.substr(offset, length);
     char fields[512];
-    if (json) {
+    if (p.json) {
       std::snprintf(fields, sizeof fields,
-                    "{\"note\":%zu,\"command\":%zu,\"offset\":%zu,\"length\":%zu,\"line\":%zu,"
+                    "{\"note\":%zu,\"command\":%d,\"offset\":%zu,\"length\":%zu,\"line\":%zu,"
                     "\"column\":%zu,\"start\":%.6f,\"seconds\":%.6f,\"image_offset\":%lld,"
                     "\"bytes\":%d,\"frames\":%d,\"pitch_hz\":%.3f,\"amplitude\":%d,\"pipe\":%s,"
                     "\"decay\":%s,\"text\":",
-                    ++number, c.number, c.offset, c.written.size(), line, c.offset - line_start + 1,
-                    start, seconds, static_cast<long long>(m.image_offset), b.bytes, b.frames,
-                    pitch, amplitude, b.pipe ? "true" : "false", b.decay ? "true" : "false");
-      ok = print_line(fields + json_string(c.written) + "}");
+                    ++p.number, n->command, offset, length, p.line, offset - p.line_start + 1,
+                    start, seconds, static_cast<long long>(n->image_offset), n->bytes, n->frames,
+                    n->pitch_hz, n->amplitude, (n->flags & TUVELLO_NOTE_PIPE) ? "true" : "false",
+                    (n->flags & TUVELLO_NOTE_DECAY) ? "true" : "false");
+      p.ok = print_line(fields + json_string(written) + "}");
     } else {
       std::snprintf(fields, sizeof fields,
-                    "%zu\t%zu\t%zu\t%zu\t%zu\t%zu\t%.6f\t%.6f\t%lld\t%d\t%d\t%.3f\t%d\t%d\t%d\t",
-                    ++number, c.number, c.offset, c.written.size(), line, c.offset - line_start + 1,
-                    start, seconds, static_cast<long long>(m.image_offset), b.bytes, b.frames,
-                    pitch, amplitude, b.pipe ? 1 : 0, b.decay ? 1 : 0);
-      ok = print_line(fields + escape_bytes(c.written));
+                    "%zu\t%d\t%zu\t%zu\t%zu\t%zu\t%.6f\t%.6f\t%lld\t%d\t%d\t%.3f\t%d\t%d\t%d\t",
+                    ++p.number, n->command, offset, length, p.line, offset - p.line_start + 1,
+                    start, seconds, static_cast<long long>(n->image_offset), n->bytes, n->frames,
+                    n->pitch_hz, n->amplitude, (n->flags & TUVELLO_NOTE_PIPE) ? 1 : 0,
+                    (n->flags & TUVELLO_NOTE_DECAY) ? 1 : 0);
+      p.ok = print_line(fields + escape_bytes(written));
     }
-    return ok;
-  };
-  image::for_each_note(song, each);
-  return ok;
+  } catch (...) {
+    p.failure = std::current_exception();
+    return 1;
+  }
+  return p.ok ? 0 : 1;
+}
+
+}  // namespace
+
+NoteMapResult print_note_map(std::string_view text, bool json) {
+  Printer p;
+  p.song = song_text(text);
+  p.json = json;
+  const std::int32_t visited = TUVELLO_ForEachNote(p.song.data(), print_note, &p);
+  if (p.failure) std::rethrow_exception(p.failure);
+  if (visited < 0) return NoteMapResult::too_long;
+  if (!p.ok) return NoteMapResult::write_failed;
+  // A song without notes still gets its header.
+  if (visited == 0 && !json && !print_line(kHeader)) return NoteMapResult::write_failed;
+  return NoteMapResult::printed;
 }
 
 }  // namespace tuvello::cli

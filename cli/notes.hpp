@@ -6,9 +6,13 @@
 
 namespace tuvello::cli {
 
-// Prints the note map of `text` (up to its first NUL) to standard output: a
-// header line and tab-separated columns, or with `json` one JSON object per
-// line. Returns false when standard output could not be written.
-bool print_note_map(std::string_view text, bool json);
+enum class NoteMapResult { printed, too_long, write_failed };
+
+// Prints the note map of `text` (NUL-terminated; read up to its first NUL) to
+// standard output, as TUVELLO_ForEachNote gives it: a header line and
+// tab-separated columns, or with `json` one JSON object per line. Prints
+// nothing when the image would pass INT32_MAX bytes (too_long);
+// write_failed (errno set) when standard output could not be written.
+NoteMapResult print_note_map(std::string_view text, bool json);
 
 }  // namespace tuvello::cli

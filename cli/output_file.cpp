@@ -21,18 +21,19 @@ namespace {
 // handler may only make async-signal-safe calls.
 char pending_temp[PATH_MAX + NAME_MAX + 2];
 volatile sig_atomic_t pending = 0;
-constexpr int kCleanupSignals[] = {SIGINT, SIGTERM, SIGHUP};
 
-// Holds SIGINT, SIGTERM and SIGHUP back while the pending name changes, so a
-// handler never sees half of it, nor a file that exists but is not recorded.
+// Every signal whose default action ends the process, real-time ones
+// included; SIGKILL cannot be caught. Filled by install_cleanup_on_signals.
+sigset_t cleanup_signals;
+// What each of them did before the tool took it over: restored before the
+// signal is raised again, so the tool ends as it would have.
+struct sigaction previous_action[NSIG];
+
+// Holds the cleanup signals back while the pending name changes, so a handler
+// never sees half of it, nor a file that exists but is not recorded.
 class SignalsHeld {
  public:
-  SignalsHeld() {
-    sigset_t set;
-    sigemptyset(&set);
-    for (const int s : kCleanupSignals) sigaddset(&set, s);
-    sigprocmask(SIG_BLOCK, &set, &old_);
-  }
+  SignalsHeld() { sigprocmask(SIG_BLOCK, &cleanup_signals, &old_); }
   ~SignalsHeld() { sigprocmask(SIG_SETMASK, &old_, nullptr); }
   SignalsHeld(const SignalsHeld&) = delete;
   SignalsHeld& operator=(const SignalsHeld&) = delete;
@@ -43,7 +44,8 @@ class SignalsHeld {
 
 extern "C" void remove_pending_temp_and_die(int signal_number) {
   if (pending) ::unlink(pending_temp);
-  ::signal(signal_number, SIG_DFL);
+  pending = 0;
+  ::sigaction(signal_number, &previous_action[signal_number], nullptr);
   ::raise(signal_number);  // delivered when the handler returns
 }
 
@@ -185,6 +187,8 @@ std::optional<std::string> OutputFile::open(const std::string& path) {
   if (base.size() + kAdded > static_cast<std::size_t>(name_max)) {
     base.resize(static_cast<std::size_t>(name_max) - kAdded);
   }
+  // The name is complete before the file exists: from mkostemp on, nothing
+  // may fail (no allocation) until it is recorded for removal.
   std::string temp = directory + "/." + base + ".XXXXXX";
   if (temp.size() >= sizeof pending_temp) {
     errno = ENAMETOOLONG;
@@ -194,7 +198,7 @@ std::optional<std::string> OutputFile::open(const std::string& path) {
     const SignalsHeld held;
     fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd_ < 0) return describe("cannot create a temporary file beside", path);
-    temp_ = temp;
+    temp_.swap(temp);
     std::memcpy(pending_temp, temp_.c_str(), temp_.size() + 1);
     pending = 1;
   }
@@ -266,13 +270,28 @@ std::optional<std::string> write_whole_file(const std::string& path, const void*
 }
 
 void install_cleanup_on_signals() {
-  for (const int s : kCleanupSignals) {
-    struct sigaction old {};
-    if (::sigaction(s, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) continue;
+  static constexpr int kEnding[] = {
+      SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,
+      SIGUSR2,   SIGPIPE, SIGALRM, SIGTERM, SIGXCPU, SIGXFSZ, SIGVTALRM, SIGPROF, SIGIO,   SIGSYS,
+#ifdef SIGSTKFLT
+      SIGSTKFLT,
+#endif
+#ifdef SIGPWR
+      SIGPWR,
+#endif
+  };
+  sigemptyset(&cleanup_signals);
+  for (const int s : kEnding) sigaddset(&cleanup_signals, s);
+  for (int s = SIGRTMIN; s <= SIGRTMAX; ++s) sigaddset(&cleanup_signals, s);
+  for (int s = 1; s < NSIG; ++s) {
+    if (sigismember(&cleanup_signals, s) != 1) continue;
+    if (::sigaction(s, nullptr, &previous_action[s]) != 0 ||
+        previous_action[s].sa_handler == SIG_IGN) {
+      continue;  // ignored when the tool started: stays ignored
+    }
     struct sigaction action {};
     action.sa_handler = remove_pending_temp_and_die;
-    sigemptyset(&action.sa_mask);
-    for (const int t : kCleanupSignals) sigaddset(&action.sa_mask, t);
+    action.sa_mask = cleanup_signals;
     ::sigaction(s, &action, nullptr);
   }
 }

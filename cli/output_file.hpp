@@ -11,8 +11,10 @@
 //   the mode the umask leaves of 0666.
 // - A device, a FIFO or a socket is written directly, never replaced.
 // - The temporary name ("." + name + ".XXXXXX") is shortened to fit NAME_MAX.
-// - SIGINT, SIGTERM or SIGHUP during a write removes the temporary file before
-//   the tool dies of that signal (install_cleanup_on_signals).
+// - A signal whose default action ends the process (SIGINT, SIGTERM, SIGHUP,
+//   SIGQUIT, SIGUSR1, SIGALRM, real-time signals, ...) during a write removes
+//   the temporary file before the tool dies of that signal
+//   (install_cleanup_on_signals); so does an exception at any allocation.
 #pragma once
 
 #include <cstddef>
@@ -66,9 +68,10 @@ class OutputFile {
 std::optional<std::string> write_whole_file(const std::string& path, const void* bytes,
                                             std::size_t size);
 
-// Installs handlers for SIGINT, SIGTERM and SIGHUP that remove the temporary
-// file being written, if any, and then let the signal end the tool as it
-// would have. Signals ignored when the tool starts stay ignored.
+// Installs handlers for every signal whose default action ends the process
+// that remove the temporary file being written, if any, and then let the
+// signal end the tool as it would have (the handler found at start, such as a
+// sanitizer's, runs then). Signals ignored when the tool starts stay ignored.
 void install_cleanup_on_signals();
 
 }  // namespace tuvello::cli

@@ -5,13 +5,17 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <exception>
+#include <utility>
+
+#include "tuvello.h"
 
 namespace tuvello::cli {
 namespace {
 
-constexpr double kBytesPerSecond = 44100.0;  // 22050 frames of one 16-bit sample
-constexpr double kFramesPerSecond = 22050.0;
-constexpr double kHeaderBytes = 44.0;
+constexpr double kBytesPerSecond = TUVELLO_BYTE_RATE;
+constexpr double kFramesPerSecond = TUVELLO_SAMPLE_RATE;
+constexpr double kHeaderBytes = TUVELLO_HEADER_BYTES;
 constexpr double kMaxAmplitude = 32767.0;
 
 // The picture's frame, in SVG user units (pixels).
@@ -52,47 +56,188 @@ double start_of(const TUVELLO_Note& n) {
 }
 double sounding_end(const TUVELLO_Note& n) { return start_of(n) + n.frames / kFramesPerSecond; }
 
-}  // namespace
+// What the first walk over the notes finds: the picture's extent.
+struct Extent {
+  double end = 0;  // seconds
+  double low = 0, high = 0;
+  bool any_tone = false;
+  std::size_t tones = 0, pauses = 0;
+};
 
-std::optional<std::vector<TUVELLO_Note>> note_map(std::string_view text) {
-  const std::string song(text.substr(0, text.find('\0')));
-  std::vector<TUVELLO_Note> notes;
-  const auto keep = [](const TUVELLO_Note* note, void* context) {
-    static_cast<std::vector<TUVELLO_Note>*>(context)->push_back(*note);
+int measure_note(const TUVELLO_Note* n, void* context) {
+  auto& e = *static_cast<Extent*>(context);
+  e.end = start_of(*n) + n->bytes / kBytesPerSecond;
+  if (n->pitch_hz <= 0) {
+    ++e.pauses;
     return 0;
-  };
-  if (TUVELLO_ForEachNote(song.c_str(), keep, &notes) < 0) return std::nullopt;
-  return notes;
+  }
+  ++e.tones;
+  const double s = semitone(n->pitch_hz);
+  e.low = e.any_tone ? std::min(e.low, s) : s;
+  e.high = e.any_tone ? std::max(e.high, s) : s;
+  e.any_tone = true;
+  return 0;
 }
 
-std::string plot_svg(const std::vector<TUVELLO_Note>& notes) {
-  const double end =
-      notes.empty() ? 0 : start_of(notes.back()) + notes.back().bytes / kBytesPerSecond;
-  const double seconds = std::max(end, 0.001);
+// The second walk: bars and the envelope, as the notes come.
+class Painter {
+ public:
+  Painter(double seconds, double plot_width, double low, double high)
+      : seconds_(seconds),
+        plot_width_(plot_width),
+        low_(low),
+        high_(high),
+        row_(kRollHeight / (high - low)) {
+    envelope_ = "<polygon class=\"envelope\" points=\"";
+    append(envelope_, "%.2f,%.2f", x(0), ay(0));
+  }
+
+  double x(double t) const { return kLeft + t / seconds_ * plot_width_; }
+  double y(double s) const { return kTop + (high_ - s) / (high_ - low_) * kRollHeight; }
+
+  void note(const TUVELLO_Note& n) {
+    const double x0 = x(start_of(n));
+    const double x1 = x(sounding_end(n));
+    if (x1 - x0 >= 1) {
+      flush();
+      bar(n, x0, x1);
+      return;
+    }
+    // Narrow notes gather until they span a pixel.
+    if (run_.notes == 0) {
+      run_ = Run{};
+      run_.x0 = x0;
+      run_.first = n.command;
+    }
+    ++run_.notes;
+    run_.x1 = x1;
+    run_.last = n.command;
+    if (n.pitch_hz > 0) {
+      const double s = semitone(n.pitch_hz);
+      run_.low = run_.tones == 0 ? s : std::min(run_.low, s);
+      run_.high = run_.tones == 0 ? s : std::max(run_.high, s);
+      run_.amplitude = std::max(run_.amplitude, n.amplitude);
+      ++run_.tones;
+    }
+    if (run_.x1 - run_.x0 >= 1) flush();
+  }
+
+  // Appends the roll's bars and the envelope polygon, once every note is
+  // painted.
+  void finish(std::string& out) {
+    flush();
+    append(envelope_, " %.2f,%.2f\"/>\n", x(seconds_), ay(0));
+    out += "<g class=\"roll\">\n";
+    out += roll_;
+    out += "</g>\n";
+    out += envelope_;
+  }
+
+  // Set when painting failed (out of memory): the library, built without
+  // exceptions, must not see one.
+  std::exception_ptr failure;
+
+ private:
+  struct Run {
+    std::size_t notes = 0, tones = 0;
+    double x0 = 0, x1 = 0, low = 0, high = 0;
+    std::int32_t amplitude = 0, first = 0, last = 0;
+  };
+
+  static double ay(double a) {
+    return kTop + kRollHeight + kGap + kEnvelopeHeight - a / kMaxAmplitude * kEnvelopeHeight;
+  }
+  static double opacity(std::int32_t amplitude) {
+    return 0.35 + 0.65 * (amplitude / kMaxAmplitude);
+  }
+
+  // Each bar spans the frames that carry its tone.
+  void bar(const TUVELLO_Note& n, double x0, double x1) {
+    const double a = n.amplitude;
+    const bool decay = (n.flags & TUVELLO_NOTE_DECAY) != 0;
+    // The amplitude envelope: a decaying note falls to nothing over its tone.
+    append(envelope_, " %.2f,%.2f %.2f,%.2f %.2f,%.2f %.2f,%.2f", x0, ay(0), x0, ay(a), x1,
+           ay(decay ? 0 : a), x1, ay(0));
+    if (n.pitch_hz <= 0) return;
+    const double w = x1 - x0;
+    const double y0 = y(semitone(n.pitch_hz)) - row_ / 2;
+    const bool pipe = (n.flags & TUVELLO_NOTE_PIPE) != 0;
+    append(roll_,
+           "<g%s><rect class=\"note%s%s\" x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" "
+           "rx=\"2\" fill-opacity=\"%.3f\"><title>command %d: %.3f Hz, amplitude %d</title>"
+           "</rect>",
+           decay ? " mask=\"url(#decay)\"" : "", pipe ? " pipe" : "", decay ? " decay" : "", x0, y0,
+           w, row_, opacity(n.amplitude), n.command, n.pitch_hz, n.amplitude);
+    if (pipe) {
+      append(roll_,
+             "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"url(#hatch)\"/>",
+             x0, y0, w, row_);
+    }
+    roll_ += "</g>\n";
+    if (w >= 22) {
+      append(roll_, "<text class=\"name\" x=\"%.2f\" y=\"%.2f\">%s</text>\n", x0 + 2, y0 - 2,
+             note_name(n.pitch_hz).c_str());
+    }
+  }
+
+  // A run of narrow notes: one bar over their pitches at their loudest.
+  void flush() {
+    if (run_.notes == 0) return;
+    const Run r = run_;
+    run_.notes = 0;
+    append(envelope_, " %.2f,%.2f %.2f,%.2f %.2f,%.2f %.2f,%.2f", r.x0, ay(0), r.x0,
+           ay(r.amplitude), r.x1, ay(r.amplitude), r.x1, ay(0));
+    if (r.tones == 0) return;
+    const double y0 = y(r.high) - row_ / 2;
+    append(roll_,
+           "<rect class=\"note merged\" x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" "
+           "fill-opacity=\"%.3f\"><title>commands %d to %d: %zu notes</title></rect>\n",
+           r.x0, y0, std::max(1.0, r.x1 - r.x0), y(r.low) + row_ / 2 - y0, opacity(r.amplitude),
+           r.first, r.last, r.tones);
+  }
+
+  double seconds_, plot_width_, low_, high_, row_;
+  Run run_;
+  std::string roll_;
+  std::string envelope_;
+};
+
+int paint_note(const TUVELLO_Note* n, void* context) noexcept {
+  auto& painter = *static_cast<Painter*>(context);
+  try {
+    painter.note(*n);
+  } catch (...) {
+    painter.failure = std::current_exception();
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<Plot> plot_song(std::string_view text) {
+  Extent e;
+  if (TUVELLO_ForEachNote(text.data(), measure_note, &e) < 0) return std::nullopt;
+  Plot plot;
+  plot.tones = e.tones;
+  plot.pauses = e.pauses;
+  plot.seconds = e.end;
+  const double seconds = std::max(e.end, 0.001);
   const double width = std::clamp(std::round(seconds * kPixelsPerSecond), kMinWidth, kMaxWidth);
   const double height = kTop + kRollHeight + kGap + kEnvelopeHeight + kAxisHeight;
   const double plot_width = width - kLeft - kRight;
-  const auto x = [&](double t) { return kLeft + t / seconds * plot_width; };
 
   // The pitch range: the notes' with a margin, or around middle C.
   double low = 48, high = 72;
-  bool any_tone = false;
-  for (const TUVELLO_Note& n : notes) {
-    if (n.pitch_hz <= 0) continue;
-    const double s = semitone(n.pitch_hz);
-    low = any_tone ? std::min(low, s) : s;
-    high = any_tone ? std::max(high, s) : s;
-    any_tone = true;
+  if (e.any_tone) {
+    low = std::floor(e.low) - 2;
+    high = std::ceil(e.high) + 2;
   }
-  if (any_tone) {
-    low = std::floor(low) - 2;
-    high = std::ceil(high) + 2;
-  }
-  const double row = kRollHeight / (high - low);
-  const auto y = [&](double s) { return kTop + (high - s) / (high - low) * kRollHeight; };
+  Painter painter(seconds, plot_width, low, high);
+  const auto x = [&](double t) { return painter.x(t); };
+  const auto y = [&](double s) { return painter.y(s); };
 
   std::string out;
-  out.reserve(4096 + notes.size() * 300);
   append(out,
          "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
          "<svg xmlns=\"http://www.w3.org/2000/svg\" viewBox=\"0 0 %.0f %.0f\" width=\"%.0f\" "
@@ -150,50 +295,12 @@ std::string plot_svg(const std::vector<TUVELLO_Note>& notes) {
          kTop + kRollHeight + kGap + 12);
   out += "</g>\n";
 
-  // The notes: each bar spans the frames that carry its tone.
-  out += "<g class=\"roll\">\n";
-  for (const TUVELLO_Note& n : notes) {
-    if (n.pitch_hz <= 0) continue;
-    const double x0 = x(start_of(n));
-    const double w = std::max(1.0, x(sounding_end(n)) - x0);
-    const double y0 = y(semitone(n.pitch_hz)) - row / 2;
-    const bool pipe = (n.flags & TUVELLO_NOTE_PIPE) != 0;
-    const bool decay = (n.flags & TUVELLO_NOTE_DECAY) != 0;
-    append(out,
-           "<g%s><rect class=\"note%s%s\" x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" "
-           "rx=\"2\" fill-opacity=\"%.3f\"><title>command %d: %.3f Hz, amplitude %d</title>"
-           "</rect>",
-           decay ? " mask=\"url(#decay)\"" : "", pipe ? " pipe" : "", decay ? " decay" : "", x0, y0,
-           w, row, 0.35 + 0.65 * (n.amplitude / kMaxAmplitude), n.command, n.pitch_hz, n.amplitude);
-    if (pipe) {
-      append(out,
-             "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"url(#hatch)\"/>",
-             x0, y0, w, row);
-    }
-    out += "</g>\n";
-    if (w >= 22) {
-      append(out, "<text class=\"name\" x=\"%.2f\" y=\"%.2f\">%s</text>\n", x0 + 2, y0 - 2,
-             note_name(n.pitch_hz).c_str());
-    }
-  }
-  out += "</g>\n";
-
-  // The amplitude envelope: a decaying note falls to nothing over its tone.
-  const double envelope_top = kTop + kRollHeight + kGap;
-  const auto ay = [&](double a) {
-    return envelope_top + kEnvelopeHeight - a / kMaxAmplitude * kEnvelopeHeight;
-  };
-  out += "<polygon class=\"envelope\" points=\"";
-  append(out, "%.2f,%.2f", x(0), ay(0));
-  for (const TUVELLO_Note& n : notes) {
-    const double a = n.amplitude;
-    const double a1 = (n.flags & TUVELLO_NOTE_DECAY) != 0 ? 0 : a;
-    append(out, " %.2f,%.2f %.2f,%.2f %.2f,%.2f %.2f,%.2f", x(start_of(n)), ay(0), x(start_of(n)),
-           ay(a), x(sounding_end(n)), ay(a1), x(sounding_end(n)), ay(0));
-  }
-  append(out, " %.2f,%.2f\"/>\n", x(seconds), ay(0));
+  TUVELLO_ForEachNote(text.data(), paint_note, &painter);
+  if (painter.failure) std::rethrow_exception(painter.failure);
+  painter.finish(out);
   out += "</svg>\n";
-  return out;
+  plot.svg = std::move(out);
+  return plot;
 }
 
 }  // namespace tuvello::cli

@@ -5,21 +5,25 @@
 // seconds. The playground page draws the same picture.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
-#include <vector>
-
-#include "tuvello.h"
 
 namespace tuvello::cli {
 
-// The note map of a song text (up to its first NUL byte), as
-// TUVELLO_ForEachNote gives it; nullopt when the image would pass INT32_MAX
-// bytes.
-std::optional<std::vector<TUVELLO_Note>> note_map(std::string_view text);
+struct Plot {
+  std::string svg;         // the SVG document
+  std::size_t tones = 0;   // notes that sound
+  std::size_t pauses = 0;  // notes that do not
+  double seconds = 0.0;    // the song's playing time
+};
 
-// The SVG document of a note map.
-std::string plot_svg(const std::vector<TUVELLO_Note>& notes);
+// The picture of a song text (NUL-terminated; read up to its first NUL), or
+// nullopt when its image would pass INT32_MAX bytes. Notes narrower than a
+// pixel are drawn together, one bar for each run of them that is a pixel
+// wide, so that the document's size is bounded by the picture's width,
+// whatever the number of notes.
+std::optional<Plot> plot_song(std::string_view text);
 
 }  // namespace tuvello::cli

@@ -24,6 +24,8 @@ TUVELLO = os.environ.get("TUVELLO", "tuvello")
 SNDFILE_INFO = os.environ.get("SNDFILE_INFO", "")
 VERSION = os.environ.get("TUVELLO_VERSION", "")
 CORPUS = pathlib.Path(__file__).with_name("check_corpus.txt")
+# A library that fails the allocation numbered FAIL_NTH_ALLOC (fail_nth_alloc.c).
+FAIL_NTH_ALLOC_LIBRARY = os.environ.get("FAIL_NTH_ALLOC_LIBRARY", "")
 # A sanitizer build reserves terabytes of address space: no memory limit fits it.
 SANITIZING = os.environ.get("TUVELLO_SANITIZING", "") not in ("", "0", "OFF")
 needs_memory_limits = unittest.skipIf(SANITIZING, "address-space limits do not apply under sanitizers")
@@ -236,6 +238,28 @@ class OutputIsWholeOrAbsent(WavCase):
         self.assertIn(b"cannot write", r.stderr)
         self.assertEqual(out.read_bytes(), b"old")
         self.assertEqual(self.leftovers(), ["song.wav"])
+
+    @unittest.skipIf(SANITIZING, "a sanitizer's runtime must come first: no preloading")
+    def test_no_failing_allocation_leaves_a_temporary_file(self):
+        self.assertTrue(FAIL_NTH_ALLOC_LIBRARY, "set FAIL_NTH_ALLOC_LIBRARY")
+        out = str(self.dir / "out")
+        ringtone = "t:d=4,o=5,b=125:c,e"
+        for args in (("render", "c"), ("demo",), ("plot", "c"), ("import", ringtone),
+                     ("render", "--rtttl", ringtone)):
+            # The first, then the second, ... allocation fails, until none is left.
+            for n in range(1, 200):
+                env = dict(os.environ, LD_PRELOAD=FAIL_NTH_ALLOC_LIBRARY, FAIL_NTH_ALLOC=str(n))
+                r = run(*args, "-o", out, env=env)
+                left = self.leftovers()
+                for name in left:
+                    os.unlink(self.dir / name)
+                with self.subTest(args=args, n=n):
+                    self.assertIn(r.returncode, (0, 1), r.stderr)
+                    # Failing after the rename (the summary line) leaves the whole file.
+                    self.assertIn(left, (["out"], [] if r.returncode else ["out"]))
+                if b"fail_nth_alloc:" not in r.stderr:
+                    break
+            self.assertGreater(n, 5, args)
 
     def test_a_missing_directory_is_an_error(self):
         r = run("render", "c", "-o", str(self.dir / "no" / "song.wav"))
@@ -493,10 +517,14 @@ class NotesAndStreamsFollowTheSong(unittest.TestCase):
         self.assertEqual(struct.unpack("<I", head[40:44])[0], total)
 
     def test_too_long_and_out_of_memory_read_differently(self):
-        r = run("render", "-o", os.devnull, "-", input=b"len:500;" + b"c;" * 100_000, stdin=None)
-        self.assertEqual(r.returncode, 1)
-        self.assertIn(b"would pass 2147483647 bytes", r.stderr)
-        self.assertNotIn(b"out of memory", r.stderr)
+        # 97,400 blocks of 22,050 bytes: just past 2^31 - 1. Every command that
+        # follows the image refuses it and shows nothing of it.
+        for args in (("render", "-o", os.devnull), ("notes",), ("notes", "--json"), ("plot",)):
+            r = run(*args, "-", input=b"len:500;" + b"c;" * 97_400, stdin=None)
+            with self.subTest(args=args):
+                self.assertEqual((r.returncode, r.stdout), (1, b""))
+                self.assertIn(b"would pass 2147483647 bytes", r.stderr)
+                self.assertNotIn(b"out of memory", r.stderr)
 
 
 class HelpVersionAndUsageErrors(unittest.TestCase):
@@ -775,11 +803,14 @@ class WritingFollowsTheFileRules(WavCase):
         target = self.dir / "song.wav"
         # About 100 MB, so the write and its sync take a while.
         text = b"len:500;" + b"c;" * 4500
-        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+        no_core = lambda: resource.setrlimit(resource.RLIMIT_CORE, (0, 0))
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP, signal.SIGQUIT, signal.SIGUSR1,
+                    signal.SIGALRM, signal.SIGRTMIN + 3):
             target.write_bytes(b"old")
             with self.subTest(signal=sig):
                 proc = subprocess.Popen([TUVELLO, "render", "-", "-q", "-o", str(target)],
-                                        stdin=subprocess.PIPE, stderr=subprocess.DEVNULL)
+                                        stdin=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                                        preexec_fn=no_core)
                 proc.stdin.write(text)
                 proc.stdin.close()
                 deadline = time.monotonic() + 60
@@ -1000,6 +1031,26 @@ class ImportConvertsRingtones(unittest.TestCase):
         self.assertIn(b"2 warnings in the ringtone; --strict: nothing written", r.stderr)
 
     @needs_memory_limits
+    def test_amplifying_ringtones_stop_at_the_image_limit_and_import_keeps_one_copy(self):
+        # A dotted whole note at b=1 plays 360 s: 720 notes of 500 ms, 1440
+        # bytes of song text and 15.9 MB of image for 3 bytes of ringtone.
+        # The limit passes at the 136th note, byte 14 + 135 * 3.
+        ringtone = b"t:d=1,o=5,b=1:" + b"c.," * 1_000_000
+        memory = lambda: resource.setrlimit(resource.RLIMIT_AS, (256 << 20, 256 << 20))
+        for args in (("render", "--rtttl", "-o", os.devnull), ("render", "--rtttl", "--strict")):
+            r = subprocess.run([TUVELLO, *args, "-"], input=ringtone, capture_output=True,
+                               preexec_fn=memory, timeout=60)
+            self.assertEqual((r.returncode, r.stdout), (1, b""), args)
+            self.assertEqual(r.stderr.decode(), "tuvello render: the song's image would pass "
+                             "2147483647 bytes at the ringtone's note at <stdin>:1:420 (byte "
+                             "419); nothing written\n")
+        # 72 MB of song text fit once in 120 MB, not twice.
+        memory = lambda: resource.setrlimit(resource.RLIMIT_AS, (120 << 20, 120 << 20))
+        r = subprocess.run([TUVELLO, "import", "-", "-o", os.devnull], input=ringtone[:150_014],
+                           capture_output=True, preexec_fn=memory, timeout=60)
+        self.assertEqual(r.returncode, 0, r.stderr[-300:])
+
+    @needs_memory_limits
     def test_running_out_of_memory_is_reported_never_an_abort(self):
         # Whole notes at b=25 play as 20 notes each: 4 MB of song text.
         ringtone = b"t:d=1,o=5,b=25:x," + b"c," * 100_000 + b"c"
@@ -1024,9 +1075,11 @@ class ImportConvertsRingtones(unittest.TestCase):
             (("import", "-q", "a"), "unknown option '-q'"),
             (("check", "--rtttl", "a"), "unknown option '--rtttl'"),
             (("import", "-f", "/nonexistent/t.rtttl"), "cannot read '/nonexistent/t.rtttl'"),
+            (("import", "--max-input", "8", "-"), "the ringtone in standard input is longer"),
+            (("render", "--rtttl", "--max-input", "8", "-"), "the ringtone in standard input is"),
         ):
             with self.subTest(args=args):
-                r = run(*args)
+                r = run(*args, input=b"t:d=4:c,e,g", stdin=None)
                 self.assertEqual((r.returncode, r.stdout), (2, b""))
                 self.assertIn(message, r.stderr.decode())
         # A terminal as input is no ringtone, never the demo song.

@@ -99,6 +99,26 @@ class PlotDrawsTheNoteMap(unittest.TestCase):
             'redraw it: tuvello plot "$(tuvello demo --text)" -o docs/demo.svg',
         )
 
+    def test_notes_narrower_than_a_pixel_are_drawn_together(self):
+        # 100,000 notes of 20 ms over 5,948 pixels: 3 s, 150 notes a pixel.
+        out = subprocess.run([TUVELLO, "plot", "-q", "-"], capture_output=True, timeout=60,
+                             input=b"len:20;c;" + b"e;p;g;pipe:1;a;pipe:0;c;" * 20_000)
+        self.assertEqual(out.returncode, 0, out.stderr)
+        self.assertLess(len(out.stdout), 2_000_000)  # an element a note: over 20 MB
+        svg = ET.fromstring(out.stdout)
+        bars = note_bars(svg)
+        self.assertLessEqual(len(bars), 5948)
+        self.assertGreater(len(bars), 5000)
+        self.assertTrue(all("merged" in classes(b) for b in bars))
+        # Each bar spans the run's pitches, C3 to A3, and together they cover
+        # the roll from its left edge to its right.
+        heights = {round(float(b.get("height")), 2) for b in bars}
+        self.assertEqual(len(heights), 1)
+        self.assertAlmostEqual(float(bars[0].get("x")), 44, places=1)
+        end = float(bars[-1].get("x")) + float(bars[-1].get("width"))
+        self.assertAlmostEqual(end, 6000 - 8, delta=1)
+        self.assertIn("commands 2 to ", bars[0].find(SVG + "title").text)
+
     def test_empty_song_is_an_empty_picture(self):
         svg = picture("")
         self.assertEqual(note_bars(svg), [])
