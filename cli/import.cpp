@@ -64,19 +64,19 @@ std::int64_t longest_text_within(std::int64_t max_image_bytes) {
   return (max_image_bytes - TUVELLO_HEADER_BYTES) / kFewestBytesPerNote * kMostTextPerNote;
 }
 
-// Where the notes section begins, as the converter finds its sections
-// (name:settings:notes): after the second ':'; after the only one unless
-// settings ('=') follow it and none come before it (then there are no notes:
-// npos); at 0 without a ':'. A prefix of the ringtone that ends before a ','
-// of its notes is read with the same sections.
+// Where the notes begin in a ringtone of exactly two ':', the shape
+// "name:settings:notes": after the second. Any prefix of it that ends before
+// a ',' of its notes has the same name and settings, and its notes are the
+// first of the ringtone's. Other shapes (a name holding ':', sections left
+// out) are read by rules that weigh the whole ringtone: npos, and they are
+// converted whole.
 std::size_t notes_begin(std::string_view r) {
   const std::size_t first = r.find(':');
-  if (first == std::string_view::npos) return 0;
-  const std::size_t second = r.find(':', first + 1);
-  if (second != std::string_view::npos) return second + 1;
-  const bool settings_before = r.substr(0, first).find('=') != std::string_view::npos;
-  const bool settings_after = r.find('=', first + 1) != std::string_view::npos;
-  return !settings_before && settings_after ? std::string_view::npos : first + 1;
+  const std::size_t second = first == std::string_view::npos ? first : r.find(':', first + 1);
+  if (second == std::string_view::npos || r.find(':', second + 1) != std::string_view::npos) {
+    return std::string_view::npos;
+  }
+  return second + 1;
 }
 
 class Prober {
@@ -145,6 +145,8 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
     fits_before = end + 1;
     end = cut_at(2 * end);
   }
+  out.too_long = true;
+  if (notes == std::string_view::npos) return out;  // converted whole: no place to name
   // The note that passes lies in [fits_before, end): halve that span at its
   // commas until it holds one note.
   for (;;) {
@@ -163,7 +165,7 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
   }
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
   while (fits_before < end && blank(read[fits_before])) ++fits_before;
-  out.too_long = true;
+  out.located = true;
   out.passes_at = fits_before;
   return out;
 }

@@ -24,14 +24,16 @@ ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view s
 struct RingtoneSong {
   ConvertedRingtone song;     // when the image fits
   bool too_long = false;      // the image would pass the limit
-  std::size_t passes_at = 0;  // then: the byte offset in the ringtone of the note where it does
+  bool located = false;       // and passes_at says where
+  std::size_t passes_at = 0;  // the byte offset in the ringtone of the note where it does
 };
 
 // As convert_ringtone, for rendering: when the image of the song text would
 // pass `max_image_bytes`, finds the note where it does instead, printing no
-// warning. The ringtone is read in growing prefixes, so that the work stays
-// in proportion to the part read before the limit, however much song text
-// each note makes.
+// warning. A ringtone of the usual shape, "name:settings:notes", is read in
+// growing prefixes, so that the work stays in proportion to the part read
+// before the limit, however much song text each note makes; song text is
+// held only below the length whose image could still fit.
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
                                      std::int64_t max_image_bytes);
 

@@ -844,11 +844,13 @@ int run(int argc, char** argv) {
     const std::int64_t limit = o.command == Command::render ? o.max_bytes : INT32_MAX;
     RingtoneSong song = convert_ringtone_within(in.text, in.source, limit);
     if (song.too_long) {
-      const std::string where = Locator(in.source, in.text)(song.passes_at);
-      std::fprintf(stderr,
-                   "tuvello %s: the song's image would pass %lld bytes at the ringtone's note "
-                   "at %s (byte %zu); nothing %s\n",
-                   info->name, static_cast<long long>(limit), where.c_str(), song.passes_at,
+      std::string where;
+      if (song.located) {
+        where = " at the ringtone's note at " + Locator(in.source, in.text)(song.passes_at) +
+                " (byte " + std::to_string(song.passes_at) + ")";
+      }
+      std::fprintf(stderr, "tuvello %s: the song's image would pass %lld bytes%s; nothing %s\n",
+                   info->name, static_cast<long long>(limit), where.c_str(),
                    o.command == Command::play ? "played" : "written");
       return kFailed;
     }
