@@ -25,7 +25,27 @@ function blockFor(length, what) {
 
 export async function instantiateTuvello(wasmBytes) {
   const module = await WebAssembly.compile(wasmBytes);
+  const link = linker(module);
+  return link.api(await WebAssembly.instantiate(module, link.imports));
+}
+
+// The same without waiting, for Node.js's require(): it compiles on the
+// calling thread, which browsers allow only for tiny modules.
+export function instantiateTuvelloSync(wasmBytes) {
+  const module = new WebAssembly.Module(wasmBytes);
+  const link = linker(module);
+  return link.api(new WebAssembly.Instance(module, link.imports));
+}
+
+// The module's imports, and the API over an instance made with them.
+function linker(module) {
+  let x = null; // the instance's exports
   let sink = null; // the array the running visitor fills
+  const decoder = new TextDecoder();
+  const readCString = (address) => {
+    const bytes = new Uint8Array(x.memory.buffer, address);
+    return decoder.decode(bytes.subarray(0, bytes.indexOf(0)));
+  };
   const imports = {
     tuvello: {
       note(command, textOffset, textLength, imageOffset, bytes, frames, pitchHz, amplitude, flags) {
@@ -62,97 +82,93 @@ export async function instantiateTuvello(wasmBytes) {
           }
         : () => WASI_ENOSYS;
   }
-  const instance = await WebAssembly.instantiate(module, imports);
-  const x = instance.exports;
-  x._initialize();
-  // Addresses come back as signed 32-bit numbers; the upper half of the
-  // memory is theirs too.
-  const malloc = (bytes) => x.malloc(bytes) >>> 0;
-  const encoder = new TextEncoder();
-  const decoder = new TextDecoder();
+  return { imports, api: (instance) => api(instance.exports) };
 
-  function readCString(address) {
-    const bytes = new Uint8Array(x.memory.buffer, address);
-    return decoder.decode(bytes.subarray(0, bytes.indexOf(0)));
-  }
-
-  // Runs fn with the text as a NUL-terminated copy in the module's memory.
-  function withText(text, fn) {
-    const bytes = typeof text === "string" ? encoder.encode(text) : text;
-    if (!(bytes instanceof Uint8Array)) throw new TypeError("a song text is a string or a Uint8Array");
-    const address = malloc(blockFor(bytes.length, "a text"));
-    if (address === 0) throw new RangeError("tuvello: out of memory for the song text");
-    try {
-      const memory = new Uint8Array(x.memory.buffer, address, bytes.length + 1);
-      memory.set(bytes);
-      memory[bytes.length] = 0;
-      return fn(address);
-    } finally {
-      x.free(address);
-    }
-  }
-
-  function collect(text, visit) {
-    return withText(text, (address) => {
-      sink = [];
+  function api(exports) {
+    x = exports;
+    x._initialize();
+    // Addresses come back as signed 32-bit numbers; the upper half of the
+    // memory is theirs too.
+    const malloc = (bytes) => x.malloc(bytes) >>> 0;
+    const encoder = new TextEncoder();
+    // Runs fn with the text as a NUL-terminated copy in the module's memory.
+    function withText(text, fn) {
+      const bytes = typeof text === "string" ? encoder.encode(text) : text;
+      if (!(bytes instanceof Uint8Array)) throw new TypeError("a song text is a string or a Uint8Array");
+      const address = malloc(blockFor(bytes.length, "a text"));
+      if (address === 0) throw new RangeError("tuvello: out of memory for the song text");
       try {
-        if (visit(address) < 0) throw new RangeError(TOO_LONG);
-        return sink;
+        const memory = new Uint8Array(x.memory.buffer, address, bytes.length + 1);
+        memory.set(bytes);
+        memory[bytes.length] = 0;
+        return fn(address);
       } finally {
-        sink = null;
+        x.free(address);
       }
-    });
-  }
+    }
 
-  return {
-    render(text) {
+    function collect(text, visit) {
       return withText(text, (address) => {
-        const song = x.TUVELLO_CreateSong(address) >>> 0;
-        if (song === 0) {
-          throw new RangeError(`${TOO_LONG}, or memory ran out`);
-        }
-        try {
-          return new Uint8Array(x.memory.buffer, song, x.TUVELLO_GetSongSize(song)).slice();
-        } finally {
-          x.TUVELLO_FreeSong(song);
-        }
-      });
-    },
-    // Throws RangeError, as render does, for a song too long for an image.
-    notes(text) {
-      return collect(text, x.tuvello_web_notes);
-    },
-    check(text) {
-      return collect(text, x.tuvello_web_check);
-    },
-    // The song text of an RTTTL ringtone, and the warnings about what it
-    // cannot keep as written (command: the note's number, 0 outside the
-    // notes; offsets into the ringtone's bytes).
-    fromRtttl(ringtone) {
-      return withText(ringtone, (address) => {
         sink = [];
-        let length;
-        let warnings;
         try {
-          length = x.tuvello_web_rtttl(address, 0, 0, 1);
-          warnings = sink;
+          if (visit(address) < 0) throw new RangeError(TOO_LONG);
+          return sink;
         } finally {
           sink = null;
         }
-        const text = malloc(blockFor(length, "the ringtone's song text"));
-        if (text === 0) throw new RangeError("tuvello: out of memory for the song text");
-        try {
-          if (x.tuvello_web_rtttl(address, text, length + 1, 0) !== length) {
-            throw new Error("tuvello: the ringtone's song text was not written");
-          }
-          return { text: decoder.decode(new Uint8Array(x.memory.buffer, text, length)), warnings };
-        } finally {
-          x.free(text);
-        }
       });
-    },
-    version: readCString(x.TUVELLO_GetVersion() >>> 0),
-  };
+    }
+
+    return {
+      render(text) {
+        return withText(text, (address) => {
+          const song = x.TUVELLO_CreateSong(address) >>> 0;
+          if (song === 0) {
+            throw new RangeError(`${TOO_LONG}, or memory ran out`);
+          }
+          try {
+            return new Uint8Array(x.memory.buffer, song, x.TUVELLO_GetSongSize(song)).slice();
+          } finally {
+            x.TUVELLO_FreeSong(song);
+          }
+        });
+      },
+      // Throws RangeError, as render does, for a song too long for an image.
+      notes(text) {
+        return collect(text, x.tuvello_web_notes);
+      },
+      check(text) {
+        return collect(text, x.tuvello_web_check);
+      },
+      // The song text of an RTTTL ringtone, and the warnings about what it
+      // cannot keep as written (command: the note's number, 0 outside the
+      // notes; offsets into the ringtone's bytes).
+      fromRtttl(ringtone) {
+        return withText(ringtone, (address) => {
+          sink = [];
+          let length;
+          let warnings;
+          try {
+            length = x.tuvello_web_rtttl(address, 0, 0, 1);
+            warnings = sink;
+          } finally {
+            sink = null;
+          }
+          const text = malloc(blockFor(length, "the ringtone's song text"));
+          if (text === 0) throw new RangeError("tuvello: out of memory for the song text");
+          try {
+            if (x.tuvello_web_rtttl(address, text, length + 1, 0) !== length) {
+              throw new Error("tuvello: the ringtone's song text was not written");
+            }
+            return { text: decoder.decode(new Uint8Array(x.memory.buffer, text, length)), warnings };
+          } finally {
+            x.free(text);
+          }
+        });
+      },
+      version: readCString(x.TUVELLO_GetVersion() >>> 0),
+    };
+  }
 }
 
 // Base64 to bytes without atob or Buffer, for every host alike.

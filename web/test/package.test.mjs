@@ -1,13 +1,13 @@
 // SPDX-License-Identifier: MIT
 // The npm package as its users get it: the API in Node.js, and the tarball
-// that `npm pack` makes, unpacked and imported on its own.
+// that `npm pack` makes, installed on its own and loaded by import and require.
 import { describe, test } from "node:test";
 import assert from "node:assert/strict";
 import { execFileSync } from "node:child_process";
-import { mkdtempSync, readFileSync, rmSync } from "node:fs";
+import { existsSync, mkdirSync, mkdtempSync, readFileSync, rmSync } from "node:fs";
 import { tmpdir } from "node:os";
 import { join } from "node:path";
-import { fileURLToPath, pathToFileURL } from "node:url";
+import { fileURLToPath } from "node:url";
 import * as tuvello from "../src/index.js";
 
 const webDir = fileURLToPath(new URL("..", import.meta.url));
@@ -151,7 +151,7 @@ describe("the package", () => {
     }
   });
 
-  test("npm pack makes a tarball that works on its own", async () => {
+  test("npm pack makes a tarball, with the license, that import and require both load", () => {
     const work = mkdtempSync(join(tmpdir(), "tuvello-pack-"));
     try {
       const npm = process.env.NPM || "npm";
@@ -159,7 +159,10 @@ describe("the package", () => {
         execFileSync(npm, ["pack", "--json", "--pack-destination", work], { cwd: webDir }).toString(),
       );
       assert.deepEqual(packed.files.map((f) => f.path).sort(), [
+        "LICENSE",
         "README.md",
+        "dist/index.cjs",
+        "dist/index.d.cts",
         "dist/tuvello-wasm.js",
         "dist/tuvello.wasm",
         "index.d.ts",
@@ -167,11 +170,31 @@ describe("the package", () => {
         "src/core.js",
         "src/index.js",
       ]);
-      execFileSync("tar", ["-xzf", join(work, packed.filename), "-C", work]);
-      const unpacked = await import(pathToFileURL(join(work, "package/src/index.js")).href);
-      assert.deepEqual(unpacked.render("c;e"), tuvello.render("c;e"));
+      assert.ok(!existsSync(join(webDir, "LICENSE")), "npm pack leaves its copy of the license behind");
+      // Installed as a project's dependency, found by its name.
+      const installed = join(work, "node_modules/tuvello");
+      mkdirSync(installed, { recursive: true });
+      execFileSync("tar", ["-xzf", join(work, packed.filename), "-C", installed, "--strip-components=1"]);
+      assert.equal(readFileSync(join(installed, "LICENSE"), "utf8"), readFileSync(join(webDir, "../LICENSE"), "utf8"));
+      const run = (...args) => JSON.parse(execFileSync(process.execPath, args, { cwd: work }).toString());
+      const report = 'JSON.stringify([Object.keys(t).sort(), [...t.render("c;e")].join(), t.default.version])';
+      const required = run("-e", `const t = require("tuvello"); console.log(${report})`);
+      const imported = run("--input-type=module", "-e", `import * as t from "tuvello"; console.log(${report})`);
+      assert.deepEqual(required, imported);
+      assert.deepEqual(required[0], Object.keys(tuvello).sort());
+      assert.equal(required[1], [...tuvello.render("c;e")].join());
     } finally {
       rmSync(work, { recursive: true, force: true });
     }
+  });
+
+  test("its README shows every export", () => {
+    const readme = readFileSync(join(webDir, "README.md"), "utf8");
+    const code = [...readme.matchAll(/```js\n([\s\S]*?)```|`([^`\n]+)`/g)].map((m) => m[1] ?? m[2]).join("\n");
+    for (const name of Object.keys(tuvello)) {
+      const use = name === "default" ? /import tuvello from "tuvello"/ : new RegExp(`\\b${name}\\b`);
+      assert.match(code, use, name);
+    }
+    assert.match(code, /require\("tuvello"\)/);
   });
 });
