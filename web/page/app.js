@@ -173,6 +173,62 @@ function byteToIndex(text) {
   return byteIndex;
 }
 
+// A warning's message with the text as it was typed. The library writes each
+// byte outside printable ASCII as \xHH (and a backslash as \\); a byte
+// sequence that is a printable UTF-8 character of the text the warning is
+// about (`bytes`, located by its offset and length) is shown as that
+// character: 'é', not '\xC3\xA9'. Anything else stays as written.
+const strictUtf8 = new TextDecoder("utf-8", { fatal: true });
+function asTyped(message, bytes) {
+  return message.replace(/(?:\\x[89A-F][0-9A-F])+|\\\\/g, (run) => {
+    if (run === "\\\\") return run;
+    const run8 = Uint8Array.from(run.match(/[0-9A-F]{2}/g), (h) => parseInt(h, 16));
+    if (!contains(bytes, run8)) return run;
+    let out = "";
+    for (let i = 0; i < run8.length; ) {
+      const lead = run8[i];
+      const n = lead >= 0xf0 ? 4 : lead >= 0xe0 ? 3 : lead >= 0xc0 ? 2 : 0;
+      let shown = null;
+      if (n > 0 && i + n <= run8.length) {
+        try {
+          shown = strictUtf8.decode(run8.subarray(i, i + n));
+        } catch {
+          // Not UTF-8: the byte stays escaped.
+        }
+      }
+      if (shown !== null && !/[\p{Cc}\p{Cf}\p{Zl}\p{Zp}]/u.test(shown)) {
+        out += shown;
+        i += n;
+      } else {
+        out += `\\x${lead.toString(16).toUpperCase()}`;
+        i += 1;
+      }
+    }
+    return out;
+  });
+}
+
+function contains(haystack, needle) {
+  search: for (let i = 0; i + needle.length <= haystack.length; ++i) {
+    for (let j = 0; j < needle.length; ++j) if (haystack[i + j] !== needle[j]) continue search;
+    return true;
+  }
+  return false;
+}
+
+// Song text in a link's fragment: UTF-8, percent-encoded but for what song
+// texts are mostly made of.
+function encodeFragment(text) {
+  let out = "";
+  for (const byte of new TextEncoder().encode(text)) {
+    const c = String.fromCharCode(byte);
+    out += /[A-Za-z0-9;:,.\-_~!*()+=@/?]/.test(c) ? c : `%${byte.toString(16).toUpperCase().padStart(2, "0")}`;
+  }
+  return out;
+}
+// Chromium takes URLs up to 2 MiB.
+const MAX_LINK = 2 * 1024 * 1024;
+
 // The warnings listed beside the editor and below the ringtone, and those
 // underlined in the editor: each mark costs the browser's layout some 70 us,
 // on every keystroke.
@@ -265,21 +321,27 @@ async function main() {
     }
   }
 
-  function say(message, undo = false) {
-    notice.replaceChildren(message);
-    if (undo) {
+  // A line under the controls: text and links, and a button for what it
+  // offers.
+  function say(parts, action = null) {
+    notice.replaceChildren(...[parts].flat());
+    if (action) {
       const button = document.createElement("button");
       button.type = "button";
-      button.textContent = "Undo";
-      // The editor's own undo, as Ctrl+Z there.
-      button.addEventListener("click", () => {
-        song.focus();
-        document.execCommand("undo");
-      });
+      button.textContent = action.label;
+      button.addEventListener("click", action.run);
       notice.append(" ", button);
     }
-    notice.hidden = !message;
+    notice.hidden = notice.textContent === "";
   }
+  // The editor's own undo, as Ctrl+Z there.
+  const UNDO = {
+    label: "Undo",
+    run: () => {
+      song.focus();
+      document.execCommand("undo");
+    },
+  };
 
   // What the editor shows for its text.
   function update() {
@@ -317,11 +379,12 @@ async function main() {
         : `${tones} note${tones === 1 ? "" : "s"}, ${notes.length - tones} pause${notes.length - tones === 1 ? "" : "s"} · ${seconds.toFixed(2)} s · ${formatBytes(bytes)} bytes`;
 
     $("warning-heading").textContent = warnings.length ? `Warnings (${warnings.length})` : "Warnings";
+    const textBytes = new TextEncoder().encode(text);
     const items = warnings.slice(0, LISTED_WARNINGS).map((w) => {
       const li = document.createElement("li");
       const button = document.createElement("button");
       button.type = "button";
-      button.textContent = w.message;
+      button.textContent = asTyped(w.message, textBytes.subarray(w.textOffset, w.textOffset + w.textLength));
       button.dataset.offset = w.textOffset;
       button.dataset.length = w.textLength;
       button.addEventListener("click", () => {
@@ -600,14 +663,18 @@ async function main() {
       return li;
     };
     let text, warnings, tones;
+    const ringtone = $("rtttl").value;
+    const ringtoneBytes = new TextEncoder().encode(ringtone);
     try {
-      ({ text, warnings } = api.fromRtttl($("rtttl").value));
+      ({ text, warnings } = api.fromRtttl(ringtone));
       tones = api.notes(text).filter((n) => n.pitchHz > 0).length;
     } catch (e) {
       list.replaceChildren(item(`Nothing imported, the song text is left as it was: ${e.message.replace(/^tuvello: /, "")}`));
       return;
     }
-    const listed = warnings.slice(0, LISTED_WARNINGS).map((w) => item(`byte ${w.textOffset + 1}: ${w.message}`));
+    const listed = warnings
+      .slice(0, LISTED_WARNINGS)
+      .map((w) => item(`byte ${w.textOffset + 1}: ${asTyped(w.message, ringtoneBytes.subarray(w.textOffset, w.textOffset + w.textLength))}`));
     if (warnings.length > LISTED_WARNINGS) listed.push(item(`and ${formatBytes(warnings.length - LISTED_WARNINGS)} more`));
     if (tones === 0) {
       replaceChildren(list, [item("Nothing imported, the song text is left as it was: the ringtone gives no notes."), ...listed]);
@@ -615,24 +682,80 @@ async function main() {
     }
     replaceChildren(list, listed);
     replaceSong(text, true);
-    say("The ringtone replaced the song text; Ctrl+Z in the editor brings back the text before.", true);
+    say("The ringtone replaced the song text; Ctrl+Z in the editor brings back the text before.", UNDO);
   });
   // The demo is always a click away, so it never takes the place of the
   // text kept for the next visit.
   $("demo").addEventListener("click", () => {
     if (song.value === TUVELLO_DEMO_SONG) return;
     replaceSong(TUVELLO_DEMO_SONG, false);
-    say("The demo song replaced your text, which stays kept for your next visit; Ctrl+Z in the editor brings it back.", true);
+    say("The demo song replaced your text, which stays kept for your next visit; Ctrl+Z in the editor brings it back.", UNDO);
+  });
+  // A share link carries the song text in its fragment (#song=...), so that
+  // it never reaches a server.
+  $("share").addEventListener("click", async () => {
+    settle();
+    const link = `${location.href.split("#")[0]}#song=${encodeFragment(song.value)}`;
+    if (link.length > MAX_LINK) {
+      say(`This song text is too long for a link: ${formatBytes(link.length)} characters, where browsers take ${formatBytes(MAX_LINK)}.`);
+      return;
+    }
+    const a = document.createElement("a");
+    a.href = link;
+    a.textContent = link.length > 80 ? `${link.slice(0, 77)}...` : link;
+    say(["The link to share, which opens this song: ", a]);
+    try {
+      await navigator.clipboard.writeText(link);
+      say(["Copied to the clipboard, the link that opens this song: ", a]);
+    } catch {
+      // No clipboard here (a file:// page may have none): the link is shown.
+    }
+  });
+  // A shared song opens in place of the text, which stays kept for the next
+  // visit until the shared one is edited; the fragment goes, so that a reload
+  // shows what is kept.
+  function openShared(replace) {
+    const hash = location.hash;
+    if (!hash.startsWith("#song=")) return false;
+    history.replaceState(null, "", location.href.split("#")[0]);
+    let text;
+    try {
+      text = decodeURIComponent(hash.slice("#song=".length));
+    } catch {
+      say("The link's song text is not valid UTF-8, so it was not opened.");
+      return false;
+    }
+    if (replace) replaceSong(text, false);
+    else song.value = text;
+    let kept = null;
+    try {
+      kept = localStorage.getItem(STORAGE_KEY);
+    } catch {
+      // No storage.
+    }
+    const back = kept !== null && kept !== text ? { label: "Back to my text", run: () => replaceSong(kept, false) } : null;
+    say("The song of a shared link. Your own text stays kept for your next visit until you edit this one.", back);
+    return true;
+  }
+  window.addEventListener("hashchange", () => openShared(true));
+  $("notation-link").addEventListener("click", (e) => {
+    e.preventDefault(); // the fragment is for share links
+    const panel = $("notation");
+    panel.open = true;
+    panel.scrollIntoView({ block: "nearest" });
+    panel.querySelector("summary").focus();
   });
   new ResizeObserver(() => view && drawPicture()).observe(rollBox);
 
-  let saved = null;
-  try {
-    saved = localStorage.getItem(STORAGE_KEY);
-  } catch {
-    // No storage: start from the demo.
+  if (!openShared(false)) {
+    let saved = null;
+    try {
+      saved = localStorage.getItem(STORAGE_KEY);
+    } catch {
+      // No storage: start from the demo.
+    }
+    song.value = saved ?? TUVELLO_DEMO_SONG;
   }
-  song.value = saved ?? TUVELLO_DEMO_SONG;
   update();
   return api;
 }

@@ -50,11 +50,11 @@ after(async () => {
   if (profile) rmSync(profile, { recursive: true, force: true });
 });
 
-async function openPage() {
+async function openPage(url = pageUrl) {
   const page = await browser.newPage();
   const errors = [];
   page.on("pageerror", (e) => errors.push(e.message));
-  await page.goto(pageUrl);
+  await page.goto(url);
   await page.evaluate(() => window.tuvello.ready);
   page.errors = errors;
   return page;
@@ -80,6 +80,8 @@ describe("the playground page", () => {
     assert.ok((await page.locator("#roll rect.note.pipe[data-index]").count()) > 0);
     assert.ok((await page.locator("#roll g[mask] rect.note.decay[data-index]").count()) > 0);
     assert.equal(await page.textContent("#version"), await page.evaluate(() => window.tuvello.version));
+    assert.equal(await page.getByText("plays or stops").isVisible(), true); // a mouse and a keyboard here
+    // The README's screenshot (cmake --build build --target playground_screenshot copies it).
     await page.screenshot({ path: join(artifacts, "playground.png") });
     assert.deepEqual(page.errors, []);
     await page.close();
@@ -139,10 +141,14 @@ describe("the playground page", () => {
     assert.deepEqual(await page.locator("#backdrop mark.warn").allTextContents(), ["x:5"]);
     await page.screenshot({ path: join(artifacts, "playground-warnings.png") });
 
-    // Bytes, not characters: a two-byte letter before a warning.
-    await typeText(page, "c;\u00e9;d");
-    await page.waitForFunction(() => /xC3/.test(document.getElementById("warnings").textContent));
-    assert.deepEqual(await page.locator("#backdrop mark.warn").allTextContents(), ["\u00e9"]);
+    // Bytes, not characters: a two-byte letter before a warning, shown as
+    // typed; a letter cut by the message's 40-byte quote stays escaped.
+    await typeText(page, "c;\u00e9;d;" + "x".repeat(39) + "\u00e9");
+    await page.waitForFunction(() => document.querySelectorAll("#warnings button").length === 2);
+    assert.deepEqual(await page.locator("#backdrop mark.warn").allTextContents(), ["\u00e9", "x".repeat(39) + "\u00e9"]);
+    const shown = await page.locator("#warnings button").allTextContents();
+    assert.match(shown[0], /^command 2 '\u00e9': unknown key '\u00e9'/);
+    assert.match(shown[1], /'x{39}\\xC3\.\.\.'/);
     assert.deepEqual(page.errors, []);
     await page.close();
   });
@@ -276,6 +282,59 @@ describe("the playground page", () => {
     await page.close();
   });
 
+  test("the notation panel says what the README's table says", async () => {
+    const page = await openPage();
+    const readme = readFileSync(new URL("../../README.md", import.meta.url), "utf8");
+    const table = readme.slice(readme.indexOf("| key | effect |"));
+    const rows = table.slice(0, table.indexOf("\n\n")).split("\n").slice(2);
+    const documented = rows.map((row) => {
+      const cells = row.split("|").slice(1, -1).map((c) => c.trim());
+      return [[...cells[0].matchAll(/`([^`]+)`/g)].map((m) => m[1]).join(" "), cells[2], cells[3]];
+    });
+    await page.click("#notation-link");
+    assert.equal(await page.getAttribute("#notation", "open"), "");
+    const shown = await page.$$eval("#notation tbody tr", (trs) =>
+      trs.map((tr) => {
+        const td = [...tr.children].map((c) => c.textContent.replace(/\s+/g, " ").trim());
+        return [[...tr.children[0].querySelectorAll("code")].map((c) => c.textContent).join(" "), td[2], td[3]];
+      }),
+    );
+    assert.deepEqual(shown, documented);
+    assert.ok(documented.length >= 7);
+    assert.match(await page.textContent("#notation"), /h is B, b is B flat[\s\S]*pitch multiplier minus one/);
+    await page.close();
+  });
+
+  test("a share link opens its song and leaves the kept text alone", async () => {
+    const page = await openPage();
+    const shared = "len:150;c;\u00e9;# %;h";
+    await typeText(page, shared);
+    await page.click("#share");
+    const link = await page.getAttribute("#notice a", "href");
+    assert.ok(link.endsWith("#song=len:150;c;%C3%A9;%23%20%25;h"), link);
+    const mine = "len:100;c;e;g";
+    await typeText(page, mine);
+    await page.click("#play"); // the text is kept at once before playing
+    // Opened in a new tab, and in this one, where it replaces the text as one step of undo.
+    const opened = await openPage(link);
+    assert.equal(await opened.inputValue("#song"), shared);
+    assert.equal(await opened.evaluate(() => location.hash), "");
+    await opened.click("#notice button"); // back to my text
+    assert.equal(await opened.inputValue("#song"), mine);
+    await opened.goto(link);
+    await opened.reload();
+    await opened.evaluate(() => window.tuvello.ready);
+    assert.equal(await opened.inputValue("#song"), mine);
+    await page.goto(link);
+    await page.waitForFunction((t) => document.getElementById("song").value === t, shared);
+    await page.focus("#song");
+    await page.keyboard.press("Control+Z");
+    assert.equal(await page.inputValue("#song"), mine);
+    assert.deepEqual([...page.errors, ...opened.errors], []);
+    await opened.close();
+    await page.close();
+  });
+
   test("Download WAV saves exactly the native image of the text", async () => {
     const page = await openPage();
     const text = "len:120;vol:60;dec:1;c;e;g;pipe:1;oct:1;c;p;x;h";
@@ -291,7 +350,10 @@ describe("the playground page", () => {
   test("fits a phone-sized screen without sideways scrolling", async () => {
     const page = await openPage();
     await page.setViewportSize({ width: 390, height: 844 });
+    const cdp = await browser.newCDPSession(page);
+    await cdp.send("Emulation.setTouchEmulationEnabled", { enabled: true, maxTouchPoints: 5 });
     await page.waitForTimeout(200);
+    assert.equal(await page.getByText("plays or stops").isVisible(), false); // no Ctrl+Enter on a touch screen
     const overflow = await page.evaluate(() => document.documentElement.scrollWidth - window.innerWidth);
     assert.ok(overflow <= 0, `the page is ${overflow} px wider than the screen`);
     const box = await page.locator("#roll svg").boundingBox();
