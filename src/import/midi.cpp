@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "import/midi.hpp"
 
+#include <bit>
 #include <cassert>
 #include <cstdio>
 
@@ -319,6 +320,53 @@ class Shaper {
   std::int64_t carried_start_ = 0;
 };
 
+// A set of the 128 keys.
+class Keys {
+ public:
+  void set(std::int32_t k) { bits_[k >> 6] |= std::uint64_t{1} << (k & 63); }
+  void clear(std::int32_t k) { bits_[k >> 6] &= ~(std::uint64_t{1} << (k & 63)); }
+  bool has(std::int32_t k) const { return (bits_[k >> 6] >> (k & 63) & 1) != 0; }
+  bool empty() const { return (bits_[0] | bits_[1]) == 0; }
+  // -1 when empty.
+  std::int32_t lowest() const {
+    if (bits_[0] != 0) return std::countr_zero(bits_[0]);
+    return bits_[1] != 0 ? 64 + std::countr_zero(bits_[1]) : -1;
+  }
+  std::int32_t highest() const {
+    if (bits_[1] != 0) return 127 - std::countl_zero(bits_[1]);
+    return bits_[0] != 0 ? 63 - std::countl_zero(bits_[0]) : -1;
+  }
+
+ private:
+  std::uint64_t bits_[2] = {};
+};
+
+// Keys in the order they began to sound: each joins at the end and may
+// leave from anywhere, in constant time.
+class KeyQueue {
+ public:
+  KeyQueue() {
+    for (std::int32_t k = 0; k < 128; ++k) prev_[k] = next_[k] = -1;
+  }
+  void append(std::int32_t k) {
+    prev_[k] = last_;
+    next_[k] = -1;
+    (last_ < 0 ? first_ : next_[last_]) = static_cast<std::int16_t>(k);
+    last_ = static_cast<std::int16_t>(k);
+  }
+  void remove(std::int32_t k) {
+    (prev_[k] < 0 ? first_ : next_[prev_[k]]) = next_[k];
+    (next_[k] < 0 ? last_ : prev_[next_[k]]) = prev_[k];
+  }
+  std::int32_t first() const { return first_; }  // -1 when empty
+
+ private:
+  std::int16_t prev_[128];
+  std::int16_t next_[128];
+  std::int16_t first_ = -1;
+  std::int16_t last_ = -1;
+};
+
 // The notes of one track reduced to one voice: at every tick, the key the
 // overlap rule picks among those sounding on the channels followed.
 class Voice {
@@ -334,12 +382,13 @@ class Voice {
     if (!on) {
       on = true;
       if (count_[e.key]++ == 0) {
-        began_[e.key] = ++sequence_;
+        by_start_.append(e.key);
+        sounding_keys_.set(e.key);
         ++keys_;
       }
       ++sounding_;
     }
-    struck_[e.key] = true;
+    struck_.set(e.key);
     velocity_[e.key] = e.velocity;
     offset_[e.key] = e.offset;
     length_[e.key] = static_cast<std::uint8_t>(e.length);
@@ -362,7 +411,11 @@ class Voice {
     bool& on = on_[e.channel][e.key];
     if (!on) return;  // a note-off for no note: nothing to end
     on = false;
-    if (--count_[e.key] == 0) --keys_;
+    if (--count_[e.key] == 0) {
+      by_start_.remove(e.key);
+      sounding_keys_.clear(e.key);
+      --keys_;
+    }
     --sounding_;
     last_off_ = e.offset;
     last_off_length_ = e.length;
@@ -374,8 +427,8 @@ class Voice {
     // Silent between two ticks' events, not merely between two events.
     if (sounding_ == 0) overlapping_ = false;
     const std::int32_t key = winner();
-    const bool struck = key >= 0 && struck_[key];
-    for (bool& s : struck_) s = false;
+    const bool struck = key >= 0 && struck_.has(key);
+    struck_ = Keys{};
     if (key == current_.key && !struck) return;
     close(ms, key);
     current_ = Segment{};
@@ -418,23 +471,18 @@ class Voice {
     shaper_.feed(done);
   }
 
+  // The key the overlap rule picks, -1 when none sounds: a few
+  // instructions a tick, however many notes sound.
   std::int32_t winner() const {
-    if (sounding_ == 0) return -1;
-    std::int32_t best = -1;
-    for (std::int32_t k = 0; k < 128; ++k) {
-      if (count_[k] == 0) continue;
-      switch (options_.overlap) {
-        case Overlap::highest:
-          best = k;
-          break;
-        case Overlap::lowest:
-          return k;
-        case Overlap::first:
-          if (best < 0 || began_[k] < began_[best]) best = k;
-          break;
-      }
+    switch (options_.overlap) {
+      case Overlap::highest:
+        return sounding_keys_.highest();
+      case Overlap::lowest:
+        return sounding_keys_.lowest();
+      case Overlap::first:
+        break;
     }
-    return best;
+    return by_start_.first();
   }
 
   const Options& options_;
@@ -444,12 +492,12 @@ class Voice {
   Segment current_;  // a rest from the tune's start
   bool on_[16][128] = {};
   std::uint8_t count_[128] = {};  // channels on which each key sounds
-  std::uint64_t began_[128] = {};
+  KeyQueue by_start_;             // the sounding keys, the one sounding longest first
   std::uint8_t velocity_[128] = {};
   std::size_t offset_[128] = {};
   std::uint8_t length_[128] = {};
-  bool struck_[128] = {};
-  std::uint64_t sequence_ = 0;
+  Keys sounding_keys_;         // keys with count_ above 0
+  Keys struck_;                // keys struck at the tick being read
   std::int32_t sounding_ = 0;  // notes, each a key on a channel
   std::int32_t keys_ = 0;      // keys among them
   bool overlapping_ = false;
