@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: MIT
 #include "export/midi_export.hpp"
 
+#include <cassert>
 #include <cmath>
 #include <cstdio>
 #include <initializer_list>
@@ -31,6 +32,7 @@ class ByteWriter {
   void put_be32(std::uint32_t v) { put({byte(v >> 24), byte(v >> 16), byte(v >> 8), byte(v)}); }
   // A variable-length number: seven bits a byte, most significant first.
   void put_length(std::uint32_t v) {
+    assert(v < std::uint32_t{1} << 28);  // a song an image holds lasts under 2^28 ms
     int shift = 21;
     while (shift > 0 && (v >> shift) == 0) shift -= 7;
     for (; shift > 0; shift -= 7) put(static_cast<std::uint8_t>(0x80 | ((v >> shift) & 0x7F)));
