@@ -1,69 +1,99 @@
 // SPDX-License-Identifier: MIT
-#include "check.hpp"
-
+// `tuvello check`: the library's warnings about a song text (those of
+// TUVELLO_ForEachWarning), as compiler-style lines, and the song's summary.
 #include <cstdio>
 #include <exception>
+#include <string>
+#include <utility>
 
-#include "image/song_image.hpp"
-#include "image/song_stream.hpp"
+#include "command.hpp"
+#include "options.hpp"
+#include "report.hpp"
+#include "tuvello.h"
 
 namespace tuvello::cli {
+namespace {
 
-std::string plural(std::size_t n, const char* word) {
-  return std::to_string(n) + " " + word + (n == 1 ? "" : "s");
-}
-
-std::string_view song_text(std::string_view text) { return text.substr(0, text.find('\0')); }
-
-CheckSummary for_each_warning(std::string_view text, WarningVisitor visit) {
-  CheckSummary summary;
-  const std::string_view read = song_text(text);
-  // The library is built without exceptions: none may pass through it. A
-  // failure of the visitor (out of memory) stops the walk and is thrown again
-  // after it.
+struct Printer {
+  explicit Printer(Locator l) : locate(std::move(l)) {}
+  Locator locate;
+  bool ok = true;
   std::exception_ptr failure;
-  bool stopped = false;
-  const auto each = [&](const text::Warning& w) {
-    ++summary.warnings;
-    try {
-      stopped = !visit(Diagnostic{w.command->number, w.command->offset + 1, w.message});
-    } catch (...) {
-      failure = std::current_exception();
-      stopped = true;
-    }
-    return !stopped;
-  };
-  image::for_each_warning(read, each);
-  if (failure) std::rethrow_exception(failure);
+};
 
-  std::int64_t end = image::kHeaderBytes;
-  const auto note_end = [&](const image::MappedNote& note) {
-    end = note.image_offset + note.block->bytes;
-    return true;
-  };
-  summary.notes = image::for_each_note(read, note_end);
-  summary.seconds = static_cast<double>(end - image::kHeaderBytes) / image::kByteRate;
-
-  if (read.size() < text.size() && !stopped) {
-    const std::size_t ignored = text.size() - read.size() - 1;
-    const std::string message = "the song text ends at this NUL byte; the " +
-                                plural(ignored, "byte") + " after it " +
-                                (ignored == 1 ? "is" : "are") + " ignored";
-    ++summary.warnings;
-    visit(Diagnostic{0, read.size() + 1, message});
+// Called from inside the library, which is built without exceptions: a
+// failure (out of memory) stops the walk and is thrown again after it. Each
+// warning is printed as it is found: memory stays the same at any length.
+int print_warning(const TUVELLO_Warning* w, void* context) noexcept {
+  auto& p = *static_cast<Printer*>(context);
+  try {
+    p.ok =
+        print_line(p.locate(static_cast<std::size_t>(w->text_offset)) + ": warning: " + w->message);
+  } catch (...) {
+    p.failure = std::current_exception();
+    return 1;
   }
-  return summary;
+  return p.ok ? 0 : 1;
 }
 
-std::string format_warning(std::string_view where, const Diagnostic& d) {
-  return std::string(where) + ": warning: " + std::string(d.message);
+int run(const Options&, Input& in) {
+  const std::string_view read = song_text(in.text);
+  Printer p{Locator(in.source, in.text)};
+  std::size_t warnings =
+      static_cast<std::size_t>(TUVELLO_ForEachWarning(read.data(), print_warning, &p));
+  if (p.failure) std::rethrow_exception(p.failure);
+  if (p.ok && read.size() < in.text.size()) {
+    // The library reads a C string: what follows a NUL byte is not the song.
+    const std::size_t ignored = in.text.size() - read.size() - 1;
+    ++warnings;
+    p.ok = print_line(
+        p.locate(read.size()) + ": warning: the song text ends at this NUL byte; the " +
+        plural(ignored, "byte") + " after it " + (ignored == 1 ? "is" : "are") + " ignored");
+  }
+  if (!p.ok ||
+      !print_line(in.source + ": " + song_phrase(summarize_song(read)) + ", " +
+                  plural(warnings, "warning")) ||
+      !finish_stdout()) {
+    return write_failed("check");
+  }
+  return warnings == 0 ? kOk : kFailed;
 }
 
-std::string format_summary(std::string_view source, const CheckSummary& summary) {
-  char seconds[32];
-  std::snprintf(seconds, sizeof seconds, "%.3f s", summary.seconds);
-  return std::string(source) + ": " + plural(summary.notes, "note") + ", " + seconds + ", " +
-         plural(summary.warnings, "warning");
-}
+constexpr OptionHelp kOptions[] = {
+    {Opt::text, "the song text, e.g. 'len:200;c;e;g'"},
+    {Opt::file,
+     "read the song text from FILE (- for standard input); one final line break is dropped"},
+    {Opt::max_input, "refuse a song text longer than N bytes (K, M or G suffix; default 64M)"},
+    {Opt::help, "show this help"},
+    {Opt::version, "show the version"},
+};
+
+}  // namespace
+
+const Command kCheckCommand = {
+    "check",
+    "report every command that has no effect or not the one it seems to",
+    kOptions,
+    R"(Reads a song text the way the library does and reports, one line each, every
+command that has no effect or probably not the one meant: unknown keys, empty
+commands, values out of range, values that are not numbers or only partly,
+values on notes, numbers beyond 32 bits, line breaks or tabs that hide keys,
+settings that no note follows. Lines have the form
+
+  FILE:LINE:COLUMN: warning: command N 'COMMAND': REASON
+
+where LINE counts the text's line breaks ("\n") from 1 and COLUMN is the
+1-based byte column of the command's first byte in that line (line breaks are
+ordinary bytes to the library, not separators); FILE is the file name,
+<argument>, <stdin> or <demo>. Control bytes are shown escaped (\t \r \n \xHH).
+A summary line (notes, pauses, seconds, warnings) ends the report. Each
+warning is printed as it is found.
+
+Without TEXT or -f the text is read from standard input; when that is a
+terminal, the built-in demo song is checked.)",
+    R"(Exit status: 0 nothing to report; 1 something reported, out of memory, or the
+report could not be written; 2 usage error or unreadable input.)",
+    run,
+};
 
 }  // namespace tuvello::cli

@@ -1,11 +1,15 @@
 // SPDX-License-Identifier: MIT
 #include "import.hpp"
 
+#include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <new>
 
 #include "io.hpp"
+#include "options.hpp"
+#include "output_file.hpp"
+#include "report.hpp"
 #include "tuvello.h"
 
 namespace tuvello::cli {
@@ -169,5 +173,98 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
   out.passes_at = fits_before;
   return out;
 }
+
+std::optional<int> ringtone_to_song(const Options& o, const char* command,
+                                    std::int64_t max_image_bytes, Input& in, std::string& song) {
+  const char* nothing = std::strcmp(command, "play") == 0 ? "nothing played" : "nothing written";
+  RingtoneSong converted = convert_ringtone_within(in.text, in.source, max_image_bytes);
+  if (converted.too_long) {
+    std::string where;
+    if (converted.located) {
+      where = " at the ringtone's note at " + Locator(in.source, in.text)(converted.passes_at) +
+              " (byte " + std::to_string(converted.passes_at) + ")";
+    }
+    std::fprintf(stderr, "tuvello %s: the song's image would pass %lld bytes%s; %s\n", command,
+                 static_cast<long long>(max_image_bytes), where.c_str(), nothing);
+    return kFailed;
+  }
+  if (o.strict && converted.song.warnings > 0) {
+    std::fprintf(stderr, "tuvello %s: %s in the ringtone; --strict: %s\n", command,
+                 plural(converted.song.warnings, "warning").c_str(), nothing);
+    return kFailed;
+  }
+  song = std::move(converted.song.text);
+  in.text = song;
+  return std::nullopt;
+}
+
+namespace {
+
+int run(const Options& o, Input& in) {
+  const ConvertedRingtone song = convert_ringtone(in.text, in.source);
+  if (o.strict && song.warnings > 0) {
+    std::fprintf(stderr, "tuvello import: %s; --strict: nothing written\n",
+                 plural(song.warnings, "warning").c_str());
+    return kFailed;
+  }
+  const std::string output = o.output.value_or("-");
+  if (output == "-") return print_line(song.text) && finish_stdout() ? kOk : write_failed("import");
+  // The text and its line end, written one after the other: no copy of a
+  // text that may be hundreds of times the ringtone's size.
+  OutputFile file;
+  std::optional<std::string> error = file.open(output);
+  const auto put = [&](std::string_view bytes) {
+    if (!error && !file.write(reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size())) {
+      error = "cannot write '" + escape_name(output) + "': " + std::strerror(errno);
+    }
+  };
+  put(song.text);
+  put("\n");
+  if (!error) error = file.commit();
+  if (error) {
+    std::fprintf(stderr, "tuvello import: %s\n", error->c_str());
+    return kFailed;
+  }
+  return kOk;
+}
+
+constexpr OptionHelp kOptions[] = {
+    {Opt::ringtone, "the ringtone, e.g. 'tune:d=8,o=5,b=150:c,e,g'"},
+    {Opt::file, "read the ringtone from FILE (- for standard input)"},
+    {Opt::output,
+     "write the song text to FILE (- for standard output, the default); an existing FILE is "
+     "replaced only once the whole text is written"},
+    {Opt::strict, "write nothing and fail if there is any warning"},
+    {Opt::max_input, "refuse a ringtone longer than N bytes (K, M or G suffix; default 64M)"},
+    {Opt::help, "show this help"},
+    {Opt::version, "show the version"},
+};
+
+}  // namespace
+
+const Command kImportCommand = {
+    "import",
+    "convert an RTTTL ringtone into song text",
+    kOptions,
+    R"(Converts an RTTTL ringtone such as 'tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7' into
+song text, and prints it (one line) or writes it to FILE. What the song text
+cannot keep as written is reported on standard error, one line each:
+
+  FILE:LINE:COLUMN: warning: MESSAGE
+
+where FILE is the file name, <argument> or <stdin>, and LINE and COLUMN locate
+the byte concerned in the ringtone: octaves out of reach (3 to 6 play exactly;
+others move to 3 or 6), notes shorter than 20 ms (played as 20 ms) or longer
+than 500 ms (played as repeated notes), a tune whose length drifts by more than
+1 %, and malformed parts (missing sections, unknown settings or notes, bad
+numbers), which are skipped or read as RTTTL players read them. Settings left
+out are d=4, o=6, b=63. One ringtone per input.
+
+Without RTTTL or -f the ringtone is read from standard input, which must not
+be a terminal.)",
+    R"(Exit status: 0 converted (warnings or not); 1 a warning under --strict, or the
+output could not be written; 2 usage error or unreadable input.)",
+    run,
+};
 
 }  // namespace tuvello::cli

@@ -5,8 +5,11 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
+
+#include "command.hpp"
 
 namespace tuvello::cli {
 
@@ -36,5 +39,12 @@ struct RingtoneSong {
 // held only below the length whose image could still fit.
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
                                      std::int64_t max_image_bytes);
+
+// For render and play with --rtttl: converts the ringtone in `in` into
+// `song` and points in.text at it. Returns an exit status after reporting a
+// failure (an image past `max_image_bytes`, a warning under --strict), or
+// nullopt.
+std::optional<int> ringtone_to_song(const Options& o, const char* command,
+                                    std::int64_t max_image_bytes, Input& in, std::string& song);
 
 }  // namespace tuvello::cli

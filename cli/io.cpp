@@ -181,7 +181,7 @@ bool finish_stdout() {
   return true;
 }
 
-std::string Locator::operator()(std::size_t offset) {
+Locator::Place Locator::place(std::size_t offset) {
   if (offset < position_) {
     position_ = 0;
     line_ = 1;
@@ -195,7 +195,12 @@ std::string Locator::operator()(std::size_t offset) {
     ++line_;
   }
   position_ = offset;
-  return source_ + ":" + std::to_string(line_) + ":" + std::to_string(offset - line_start_ + 1);
+  return {line_, offset - line_start_ + 1};
+}
+
+std::string Locator::operator()(std::size_t offset) {
+  const Place at = place(offset);
+  return source_ + ":" + std::to_string(at.line) + ":" + std::to_string(at.column);
 }
 
 }  // namespace tuvello::cli

@@ -62,6 +62,14 @@ class Locator {
   Locator(std::string_view source, std::string_view text) : source_(source), text_(text) {}
   std::string operator()(std::size_t offset);
 
+  // LINE counts the text's line breaks ("\n") from 1; COLUMN is the 1-based
+  // byte column in that line.
+  struct Place {
+    std::size_t line = 1;
+    std::size_t column = 1;
+  };
+  Place place(std::size_t offset);
+
  private:
   std::string source_;
   std::string_view text_;

@@ -1,6 +1,5 @@
 // SPDX-License-Identifier: MIT
-#include "play.hpp"
-
+// `tuvello play`: a song text on the default sound device through ALSA.
 #include <alsa/asoundlib.h>
 #include <signal.h>
 
@@ -8,7 +7,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include "image/song_image.hpp"
+#include "command.hpp"
+#include "import.hpp"
+#include "report.hpp"
 #include "tuvello.h"
 
 namespace tuvello::cli {
@@ -17,6 +18,7 @@ namespace {
 constexpr const char* kDevice = "default";
 constexpr unsigned kLatencyMicroseconds = 200000;
 constexpr snd_pcm_uframes_t kPeriodFrames = 2048;
+constexpr unsigned kChannels = 1;  // the song image: 16-bit mono
 
 volatile sig_atomic_t interrupted = 0;
 
@@ -75,8 +77,11 @@ struct ReaderCloser {
   ~ReaderCloser() { TUVELLO_CloseSong(reader); }
 };
 
-}  // namespace
-
+// Plays the song image of `text` on ALSA's "default" device as a song reader
+// renders it, period by period, and returns once the device has played all of
+// it: 0. A song too long for an image, no memory, or a missing, busy or
+// failing device is reported on standard error: 1. SIGINT stops the sound at
+// once; the tool then dies of it.
 int play_song(const char* text) {
   // The reader synthesizes the image as it is read: a few KiB whatever the
   // song's length, never the whole image.
@@ -91,7 +96,7 @@ int play_song(const char* text) {
     return 1;
   }
   const ReaderCloser closer{reader};
-  TUVELLO_SeekSong(reader, image::kHeaderBytes);  // the device takes the samples alone
+  TUVELLO_SeekSong(reader, TUVELLO_HEADER_BYTES);  // the device takes the samples alone
 
   interrupted = 0;
   const InterruptFlag flag;
@@ -112,8 +117,8 @@ int play_song(const char* text) {
   if (err < 0) return device_error("cannot open", err);
   err = snd_pcm_nonblock(pcm, 0);
   if (err >= 0) {
-    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED,
-                             image::kChannels, image::kSampleRate, 1, kLatencyMicroseconds);
+    err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, kChannels,
+                             TUVELLO_SAMPLE_RATE, 1, kLatencyMicroseconds);
   }
   if (err < 0) {
     snd_pcm_close(pcm);
@@ -121,7 +126,7 @@ int play_song(const char* text) {
   }
 
   // Whole frames: the image's data chunk holds whole 16-bit frames.
-  std::uint8_t buffer[kPeriodFrames * image::kChannels * 2];
+  std::uint8_t buffer[kPeriodFrames * kChannels * 2];
   while (err == 0 && !interrupted) {
     const std::int32_t n = TUVELLO_ReadSong(reader, buffer, sizeof buffer);
     if (n <= 0) break;
@@ -143,5 +148,53 @@ int play_song(const char* text) {
   if (err < 0) return device_error("failed playing on", err);
   return 0;
 }
+
+int run(const Options& o, Input& in) {
+  std::string song;
+  if (o.rtttl) {
+    if (const std::optional<int> failed = ringtone_to_song(o, "play", INT32_MAX, in, song)) {
+      return *failed;
+    }
+  }
+  const std::size_t warnings = count_warnings(in.text);
+  if (o.strict && warnings > 0) return refuse_strict("play", warnings, "nothing played");
+  const int status = play_song(in.text.data());
+  if (status == kOk && !o.quiet) {
+    std::fprintf(stderr, "played %s: %s%s\n", in.source.c_str(),
+                 song_phrase(summarize_song(in.text)).c_str(), warnings_phrase(warnings).c_str());
+  }
+  if (status == kOk) hint_if_text_is_a_file(o, "play", warnings);
+  return status;
+}
+
+constexpr OptionHelp kOptions[] = {
+    {Opt::text, "the song text, e.g. 'len:200;c;e;g'"},
+    {Opt::file,
+     "read the song text from FILE (- for standard input); one final line break is dropped"},
+    {Opt::quiet, "no summary line"},
+    {Opt::strict, "play nothing and fail if 'tuvello check' would warn"},
+    {Opt::rtttl,
+     "the input is an RTTTL ringtone: play what 'tuvello import' makes of it (its warnings go to "
+     "standard error)"},
+    {Opt::max_input, "refuse a song text longer than N bytes (K, M or G suffix; default 64M)"},
+    {Opt::help, "show this help"},
+    {Opt::version, "show the version"},
+};
+
+}  // namespace
+
+const Command kPlayCommand = {
+    "play",
+    "play a song text on the default sound device",
+    kOptions,
+    R"(Plays a song text on the default sound device (ALSA's "default"), as it is
+rendered, and returns once the device has played all of it. Without TEXT or -f
+the text is read from standard input; when that is a terminal, the built-in
+demo song is played. A summary line (notes, pauses, seconds, warnings) goes to
+standard error. SIGINT (Ctrl-C) stops the sound at once.)",
+    R"(Exit status: 0 played; 1 no sound device, the device is busy or failed, out of
+memory, or a warning under --strict; 2 usage error or unreadable input.)",
+    run,
+};
 
 }  // namespace tuvello::cli

@@ -1,7 +1,10 @@
 #!/bin/bash
 # SPDX-License-Identifier: MIT
-# The man page and the bash completion know every command and option that the
-# tool's --help lists, and the man page renders without warnings.
+# The man page and the bash completion against the tool's help, which the
+# tool builds from its one table of commands and options (cli/command.hpp):
+# the same commands, each command's usage line word for word in the SYNOPSIS,
+# each option listed for exactly the commands that take it, and a man page
+# that renders without warnings.
 # usage: check_docs.sh TOOL MAN_SOURCE MAN_PAGE COMPLETION
 set -euo pipefail
 tool=$1 man_source=$2 man_page=$3 completion=$4
@@ -40,6 +43,37 @@ for command in $commands; do
     printf '%s\n' "$completed" | grep -qx -- "$option" || fail "completion: no option '$option' after '$command'"
   done
 done
+# SYNOPSIS lines, markup removed, against each command's usage line.
+synopsis=$(sed -n '/^# SYNOPSIS/,/^# DESCRIPTION/p' "$man_source" | tr -d '*_' | sed -n 's/^tuvello //p')
+man_commands=$(sed -n '/^# COMMANDS/,/^# OPTIONS/s/^\*\([a-z]*\)\*.*/\1/p' "$man_source")
+[ "$(echo $man_commands)" = "$(echo $commands)" ] ||
+  fail "man page: COMMANDS lists '$(echo $man_commands)', the tool '$(echo $commands)'"
+for command in $commands; do
+  [ "$command" = help ] && continue
+  usage=$("$tool" "$command" --help | sed -n '1,/^$/p' | tr -s ' \n' ' ' | sed 's/^Usage: tuvello //; s/ $//')
+  printf '%s\n' "$synopsis" | grep -qxF -- "$usage" || fail "man page: SYNOPSIS lacks '$usage'"
+done
+
+# Each option of the OPTIONS section names, in parentheses at its end, the
+# commands that take it: exactly those whose help lists it.
+man_options=$(sed -n '/^# OPTIONS/,/^# EXIT STATUS/p' "$man_source" |
+  awk '/^\*-/ { if (name) print name "|" body; name = $0; body = ""; next }
+       /^[^\t]/ { if (name) print name "|" body; name = ""; next }
+       name { body = body " " $0 }
+       END { if (name) print name "|" body }')
+while IFS='|' read -r names body; do
+  option=$(printf '%s' "$names" | grep -oE -- '--[a-z][-a-z]*' | head -1)
+  listed=$(printf '%s' "$body" | tr -s ' \t' '  ' | sed 's/ *$//' |
+    { grep -oE '\((\*[a-z]+\*(, )?)+\)\.?$' || true; } | { grep -oE '[a-z]+' || true; } |
+    sort | tr '\n' ' ')
+  [ -n "$listed" ] || continue
+  taking=$(for command in $commands; do
+    [ "$command" = help ] && continue
+    if options_of "$command" | grep -qx -- "$option"; then echo "$command"; fi
+  done | sort | tr '\n' ' ')
+  [ "$listed" = "$taking" ] || fail "man page: $option is for '$listed', the tool's help says '$taking'"
+done <<<"$man_options"
+
 for option in $(options_of ""); do
   grep -qF -- "*$option*" "$man_source" || fail "man page: no option '$option'"
 done

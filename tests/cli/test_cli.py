@@ -100,7 +100,7 @@ class RenderWritesWavFiles(WavCase):
         frames = 5 * block_bytes(200) // 2
         self.assertEqual(
             r.stderr.decode(),
-            "wrote %s: 5 notes, 1.000 s, %d bytes, 0 warnings\n" % (out, 44 + 2 * frames),
+            "wrote %s: 4 notes, 1 pause, 1.000 s, %d bytes, 0 warnings\n" % (out, 44 + 2 * frames),
         )
         self.assertReadableWav(out.read_bytes(), frames)
         self.assertSndfileReads(out, frames)
@@ -156,10 +156,11 @@ class RenderWritesWavFiles(WavCase):
         r = run("demo", cwd=self.dir)
         self.assertEqual(r.returncode, 0, r.stderr)
         m = re.fullmatch(
-            r"wrote demo\.wav: (\d+) notes, ([\d.]+) s, (\d+) bytes, 0 warnings\n", r.stderr.decode()
+            r"wrote demo\.wav: (\d+) notes, (\d+) pauses?, ([\d.]+) s, (\d+) bytes, 0 warnings\n",
+            r.stderr.decode(),
         )
         self.assertIsNotNone(m, r.stderr)
-        notes, seconds, size = int(m[1]), float(m[2]), int(m[3])
+        notes, seconds, size = int(m[1]) + int(m[2]), float(m[3]), int(m[4])
         data = (self.dir / "demo.wav").read_bytes()
         self.assertEqual(len(data), size)
         frames = (size - 44) // 2
@@ -373,7 +374,7 @@ class CheckReportsCommands(unittest.TestCase):
                 [
                     "%s:1:9: warning: command 2 '\\nc': a line break makes the key '\\nc' unknown, "
                     "so 'c' is skipped" % path,
-                    "%s: 1 note, 0.200 s, 1 warning" % path,
+                    "%s: 1 note, 0 pauses, 0.200 s, 1 warning" % path,
                 ],
             )
 
@@ -385,7 +386,7 @@ class CheckReportsCommands(unittest.TestCase):
                 r.stdout.decode().splitlines(),
                 [
                     "<stdin>:1:3: warning: command 2 '': empty command, skipped (a pause is written 'p')",
-                    "<stdin>: 2 notes, 0.200 s, 1 warning",
+                    "<stdin>: 2 notes, 0 pauses, 0.200 s, 1 warning",
                 ],
             )
 
@@ -397,7 +398,7 @@ class CheckReportsCommands(unittest.TestCase):
             [
                 "<stdin>:1:4: warning: the song text ends at this NUL byte; "
                 "the 4 bytes after it are ignored",
-                "<stdin>: 2 notes, 0.200 s, 1 warning",
+                "<stdin>: 2 notes, 0 pauses, 0.200 s, 1 warning",
             ],
         )
 
@@ -413,7 +414,7 @@ class CheckReportsCommands(unittest.TestCase):
             [
                 "<stdin>:1:%d: warning: command %d 'c': the song image passes 2147483647 "
                 "bytes here, so rendering fails" % (len(text) - 1, notes + 1),
-                "<stdin>: %d notes, %.3f s, 1 warning" % (notes, notes * 22050 / 44100),
+                "<stdin>: too long to render (over 2147483647 bytes), 1 warning",
             ],
         )
 
@@ -425,9 +426,9 @@ class CheckReportsCommands(unittest.TestCase):
             os.close(side)
             os.close(main)
         self.assertEqual(r.returncode, 0)
-        self.assertRegex(r.stdout.decode(), r"^<demo>: \d+ notes, [\d.]+ s, 0 warnings\n$")
+        self.assertEqual(r.stdout, b"<demo>: 22 notes, 1 pause, 4.560 s, 0 warnings\n")
         r = run("check")  # standard input at its end: an empty text
-        self.assertEqual((r.returncode, r.stdout), (0, b"<stdin>: 0 notes, 0.000 s, 0 warnings\n"))
+        self.assertEqual((r.returncode, r.stdout), (0, b"<stdin>: 0 notes, 0 pauses, 0.000 s, 0 warnings\n"))
 
     def test_locations_are_line_and_byte_column(self):
         text = b"len:200;c;\nc;;\r\nxx;d\n  q"
@@ -442,7 +443,7 @@ class CheckReportsCommands(unittest.TestCase):
                 "command is skipped",
                 "<stdin>:3:4: warning: command 6 'd\\n  q': unknown key 'd\\n  q': a line break "
                 "hides 'd' (commands are separated by ';')",
-                "<stdin>: 1 note, 0.200 s, 4 warnings",
+                "<stdin>: 1 note, 0 pauses, 0.200 s, 4 warnings",
             ],
         )
 
@@ -463,13 +464,14 @@ class CheckReportsCommands(unittest.TestCase):
         self.assertEqual(r.returncode, 1, r.stderr)
         lines = r.stdout.splitlines()
         self.assertEqual(len(lines), 2_000_000)
-        self.assertEqual(lines[-1], b"<stdin>: 1 note, 0.100 s, 1999999 warnings")
+        self.assertEqual(lines[-1], b"<stdin>: 1 note, 0 pauses, 0.100 s, 1999999 warnings")
 
 
 class NotesAndStreamsFollowTheSong(unittest.TestCase):
     def test_the_table_has_a_header_and_one_line_per_note(self):
         r = run("notes", "len:200;vol:80;c;x;oct:1;pipe:1;dec:1;\tp;a:7")
-        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertEqual((r.returncode, r.stderr), (0, b"listed <argument>: 2 notes, 0 pauses, 0.400 s\n"))
+        self.assertEqual(run("notes", "-q", "c").stderr, b"")
         self.assertEqual(
             r.stdout.decode().splitlines(),
             [
@@ -479,6 +481,13 @@ class NotesAndStreamsFollowTheSong(unittest.TestCase):
                 "2\t9\t41\t3\t1\t42\t0.200000\t0.200000\t8864\t8820\t4408\t440.000\t26214\t1\t1\ta:7",
             ],
         )
+
+    def test_every_command_counts_a_song_alike(self):
+        for args in (("render", "-o", os.devnull), ("check",), ("notes",),
+                     ("plot", "-o", os.devnull)):
+            r = run(*args, "len:200;vol:80;c;e;g;p;c")
+            said = (r.stdout if args[0] == "check" else r.stderr).decode()
+            self.assertRegex(said, r"^\S+ ?\S+: 4 notes, 1 pause, 1\.000 s(,|\n)", args)
 
     def test_json_lines_tile_the_rendered_image(self):
         text = "len:30;c;\nd;p;len:125;vol:5;e;dec:1;f"
@@ -834,7 +843,7 @@ class NamesAndWarningsAreShown(WavCase):
             r.stdout.decode().splitlines(),
             [
                 shown + ":1:3: warning: command 2 'x': unknown key 'x', so the command is skipped",
-                shown + ": 1 note, 0.100 s, 1 warning",
+                shown + ": 1 note, 0 pauses, 0.100 s, 1 warning",
             ],
         )
         out = self.dir / "o\nut\x07.wav"
@@ -855,10 +864,11 @@ class NamesAndWarningsAreShown(WavCase):
         self.assertEqual(r.returncode, 0)
         self.assertEqual(
             r.stderr.decode(),
-            "wrote %s: 0 notes, 0.000 s, 44 bytes, 1 warning (tuvello check shows it)\n" % out,
+            "wrote %s: 0 notes, 0 pauses, 0.000 s, 44 bytes, 1 warning (tuvello check shows it)\n"
+            % out,
         )
         r = run("render", "c;;x;e:3", "-o", str(out))
-        self.assertIn(b": 2 notes, 0.200 s, 8864 bytes, 3 warnings (tuvello check shows them)\n",
+        self.assertIn(b": 2 notes, 0 pauses, 0.200 s, 8864 bytes, 3 warnings (tuvello check shows them)\n",
                       r.stderr)
         out.write_bytes(b"old")
         r = run("render", "--strict", "c;;x", "-o", str(out))
@@ -872,7 +882,7 @@ class NamesAndWarningsAreShown(WavCase):
         tune.write_bytes(b"c;e;g")
         r = run("render", "tune.txt", "-o", "x.wav", cwd=self.dir)
         self.assertEqual(r.returncode, 0)
-        self.assertIn(b"0 notes, 0.000 s, 44 bytes, 1 warning", r.stderr)
+        self.assertIn(b"0 notes, 0 pauses, 0.000 s, 44 bytes, 1 warning", r.stderr)
         self.assertIn(b"'tune.txt' was read as a song text; to read the file, use -f 'tune.txt'",
                       r.stderr)
 
@@ -911,7 +921,7 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
                 # The device may round the end up to whole periods of silence.
                 self.assertEqual(captured[: len(data)], data)
                 self.assertEqual(captured[len(data):].strip(b"\0"), b"")
-                self.assertRegex(r.stderr.decode(), r"^played <argument>: \d+ notes?, [\d.]+ s, 0 warnings\n$")
+                self.assertRegex(r.stderr.decode(), r"^played <argument>: \d+ notes?, \d+ pauses?, [\d.]+ s, 0 warnings\n$")
 
     def test_text_from_a_file_and_strict_mode(self):
         tune = self.home / "tune.txt"
@@ -943,7 +953,7 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
 
         r = self.play("-", input=b"len:500;" + b"c;" * 4500, stdin=None, preexec_fn=limit_memory)
         self.assertEqual(r.returncode, 0, r.stderr)
-        self.assertIn(b"played <stdin>: 4500 notes, 2250.000 s", r.stderr)
+        self.assertIn(b"played <stdin>: 4500 notes, 0 pauses, 2250.000 s", r.stderr)
         r = self.play("-", input=b"len:500;" + b"c;" * 97400, stdin=None)
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"would pass 2147483647 bytes; nothing played", r.stderr)
@@ -1025,7 +1035,7 @@ class ImportConvertsRingtones(unittest.TestCase):
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout, run("render", self.SONG).stdout)
         self.assertIn(b"<argument>:1:33: warning: octave 7 is out of reach", r.stderr)
-        self.assertIn(b"wrote <stdout>: 6 notes, 2.400 s", r.stderr)
+        self.assertIn(b"wrote <stdout>: 5 notes, 1 pause, 2.400 s", r.stderr)
         r = run("render", "--rtttl", "--strict", self.RINGTONE)
         self.assertEqual((r.returncode, r.stdout), (1, b""))
         self.assertIn(b"2 warnings in the ringtone; --strict: nothing written", r.stderr)

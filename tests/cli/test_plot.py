@@ -138,7 +138,7 @@ class PlotWritesFiles(unittest.TestCase):
         target.write_text("old")
         out = run("plot", "len:200;c;e;g", "-o", str(target))
         self.assertEqual(out.returncode, 0, out.stderr)
-        self.assertRegex(out.stderr.decode(), r"wrote .*song\.svg: 3 notes, 0\.600 s")
+        self.assertRegex(out.stderr.decode(), r"wrote .*song\.svg: 3 notes, 0 pauses, 0\.600 s\n")
         self.assertEqual(len(note_bars(ET.parse(target).getroot())), 3)
         self.assertEqual(run("plot", "-q", "c").stdout, run("plot", "c", "-o", "-").stdout)
 

@@ -1,0 +1,98 @@
+// SPDX-License-Identifier: MIT
+// The tool's commands. Each command's file defines one Command: its name, its
+// one-line summary, its options with their help, its help text and its run();
+// main.cpp lists them, reads their input and dispatches. The tool's help, each
+// command's help and usage line come from these entries, and the man page and
+// the bash completion are checked against them (tests/cli/check_docs.sh).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "io.hpp"
+
+namespace tuvello::cli {
+
+constexpr int kOk = 0;
+constexpr int kFailed = 1;  // check found something; rendering, playing or writing failed
+constexpr int kUsage = 2;
+
+// Every option of the tool, and the two kinds of operand; a command takes
+// some of them.
+enum class Opt {
+  text,      // TEXT: the song text as an argument
+  ringtone,  // RTTTL: the ringtone as an argument
+  file,
+  output,
+  quiet,
+  strict,
+  rtttl,
+  max_bytes,
+  max_input,
+  print_text,
+  json,
+  help,
+  version,
+};
+
+struct OptionHelp {
+  Opt option;
+  const char* help;  // one paragraph, wrapped to the terminal by the help
+};
+
+struct Options {
+  std::optional<std::string> text;  // the operand: song text or ringtone
+  std::optional<std::string> file;
+  std::optional<std::string> output;
+  bool quiet = false;
+  bool print_text = false;
+  bool strict = false;
+  bool rtttl = false;  // the input is an RTTTL ringtone
+  bool json = false;   // notes: JSON lines instead of a table
+  std::int64_t max_bytes = INT32_MAX;
+  std::size_t max_input = std::size_t{64} << 20;
+};
+
+// The song text or ringtone a command works on.
+struct Input {
+  InputBuffer buffer;
+  std::string_view text;  // NUL-terminated: text.data()[text.size()] is 0, for C calls
+  std::string source;     // for messages: a file name (escaped), <argument>, <stdin> or <demo>
+};
+
+struct Command {
+  const char* name;
+  const char* summary;                  // one line for the tool's help
+  std::span<const OptionHelp> options;  // in the order the help lists them
+  const char* description;              // the help's paragraphs before the options
+  const char* exit_status;              // the help's last paragraph
+  int (*run)(const Options& o, Input& in);
+
+  bool takes(Opt option) const {
+    for (const OptionHelp& h : options) {
+      if (h.option == option) return true;
+    }
+    return false;
+  }
+  // Reads a song text or a ringtone from TEXT, -f or standard input.
+  bool reads_input() const { return takes(Opt::text) || takes(Opt::ringtone); }
+};
+
+extern const Command kRenderCommand;
+extern const Command kPlayCommand;  // only with ALSA (TUVELLO_HAVE_PLAY)
+extern const Command kCheckCommand;
+extern const Command kNotesCommand;
+extern const Command kImportCommand;
+extern const Command kPlotCommand;
+extern const Command kDemoCommand;
+
+// Writes the song image of `text` (NUL-terminated) to `output` ("-" for
+// standard output), with a summary line unless o.quiet: render and demo.
+int write_song(const Options& o, const char* command, std::string_view text,
+               const std::string& output);
+
+}  // namespace tuvello::cli

@@ -1,0 +1,301 @@
+// SPDX-License-Identifier: MIT
+#include "options.hpp"
+
+#include <getopt.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "tuvello.h"
+
+namespace tuvello::cli {
+namespace {
+
+struct OptionName {
+  Opt option;
+  const char* long_name;  // nullptr for an operand
+  char short_name;        // 0 for none
+  const char* value;      // the value's name, nullptr for a flag
+};
+
+constexpr OptionName kNames[] = {
+    {Opt::text, nullptr, 0, "TEXT"},         {Opt::ringtone, nullptr, 0, "RTTTL"},
+    {Opt::file, "file", 'f', "FILE"},        {Opt::output, "output", 'o', "FILE"},
+    {Opt::quiet, "quiet", 'q', nullptr},     {Opt::strict, "strict", 0, nullptr},
+    {Opt::rtttl, "rtttl", 0, nullptr},       {Opt::max_bytes, "max-bytes", 0, "N"},
+    {Opt::max_input, "max-input", 0, "N"},   {Opt::print_text, "text", 0, nullptr},
+    {Opt::json, "json", 0, nullptr},         {Opt::help, "help", 'h', nullptr},
+    {Opt::version, "version", 'V', nullptr},
+};
+
+const OptionName& name_of(Opt option) {
+  for (const OptionName& n : kNames) {
+    if (n.option == option) return n;
+  }
+  return kNames[0];
+}
+
+// getopt_long's value for an option: its short name, else 256 and up.
+int code_of(Opt option) {
+  const OptionName& n = name_of(option);
+  return n.short_name != 0 ? n.short_name : 256 + static_cast<int>(option);
+}
+
+// "-f, --file FILE", "--strict", "TEXT": the help's left column.
+std::string label_of(Opt option) {
+  const OptionName& n = name_of(option);
+  if (n.long_name == nullptr) return n.value;
+  std::string label = n.short_name != 0 ? std::string("-") + n.short_name + ", " : "";
+  label += std::string("--") + n.long_name;
+  if (n.value != nullptr) label += std::string(" ") + n.value;
+  return label;
+}
+
+// "[-o FILE]", "[--strict]": an option in the usage line.
+std::string usage_of(Opt option) {
+  const OptionName& n = name_of(option);
+  std::string s =
+      n.short_name != 0 ? std::string("-") + n.short_name : std::string("--") + n.long_name;
+  if (n.value != nullptr) s += std::string(" ") + n.value;
+  return "[" + s + "]";
+}
+
+// Appends `words` wrapped to 79 columns, each line but the first starting
+// with `indent` spaces; the first continues a line already `column` wide.
+void wrap(std::string& out, std::string_view words, std::size_t column, std::size_t indent) {
+  bool first = true;
+  while (!words.empty()) {
+    const std::size_t end = words.find(' ');
+    const std::string_view word = words.substr(0, end);
+    words = end == std::string_view::npos ? std::string_view{} : words.substr(end + 1);
+    if (!first && column + 1 + word.size() > 79) {
+      out += '\n';
+      out.append(indent, ' ');
+      column = indent;
+    } else if (!first) {
+      out += ' ';
+      ++column;
+    }
+    out += word;
+    column += word.size();
+    first = false;
+  }
+}
+
+std::optional<std::int64_t> parse_max_bytes(const std::string& s) {
+  if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 10) {
+    return std::nullopt;
+  }
+  const std::int64_t n = std::strtoll(s.c_str(), nullptr, 10);
+  if (n < TUVELLO_HEADER_BYTES || n > INT32_MAX) return std::nullopt;
+  return n;
+}
+
+// "N", "NK", "NM" or "NG", 1 to 2^40 bytes.
+std::optional<std::size_t> parse_max_input(std::string s) {
+  int shift = 0;
+  if (!s.empty()) {
+    const char unit = s.back();
+    shift = unit == 'K' || unit == 'k'   ? 10
+            : unit == 'M' || unit == 'm' ? 20
+            : unit == 'G' || unit == 'g' ? 30
+                                         : 0;
+    if (shift != 0) s.pop_back();
+  }
+  if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 13) {
+    return std::nullopt;
+  }
+  const unsigned long long n = std::strtoull(s.c_str(), nullptr, 10) << shift;
+  if (n == 0 || n > (1ULL << 40) || (n >> shift) != std::strtoull(s.c_str(), nullptr, 10)) {
+    return std::nullopt;
+  }
+  return static_cast<std::size_t>(n);
+}
+
+// The option getopt_long stopped at: "--name" as written, or "-x" for a short
+// one, also inside a group such as -qx.
+std::string shown_option(const std::string& seen, const std::string& long_name) {
+  if (seen.starts_with("--")) return escape_name(long_name);
+  return escape_name(std::string("-") + static_cast<char>(optopt));
+}
+
+}  // namespace
+
+std::string usage_line(const Command& command) {
+  const std::string head = std::string("Usage: tuvello ") + command.name;
+  std::string words;
+  const auto add = [&words](const std::string& w) {
+    // Words of one option stay together: spaces inside it are no break.
+    std::string joined = w;
+    for (char& c : joined) c = c == ' ' ? '\x01' : c;
+    if (!words.empty()) words += ' ';
+    words += joined;
+  };
+  for (const OptionHelp& h : command.options) {
+    if (h.option == Opt::help || h.option == Opt::version) continue;
+    if (h.option == Opt::text || h.option == Opt::ringtone) {
+      std::string operand = "[";
+      operand += name_of(h.option).value;
+      operand += command.takes(Opt::file) ? " | -f FILE]" : "]";
+      add(operand);
+    } else if (h.option != Opt::file || !command.reads_input()) {
+      add(usage_of(h.option));
+    }
+  }
+  std::string out = head;
+  if (!words.empty()) {
+    out += ' ';
+    wrap(out, words, head.size() + 1, head.size() + 1);
+  }
+  for (char& c : out) c = c == '\x01' ? ' ' : c;
+  return out;
+}
+
+std::string command_help(const Command& command) {
+  std::string out = usage_line(command) + "\n\n" + command.description + "\n\n";
+  std::size_t width = 0;
+  for (const OptionHelp& h : command.options) width = std::max(width, label_of(h.option).size());
+  const std::size_t column = 2 + width + 2;
+  for (const OptionHelp& h : command.options) {
+    const std::string label = label_of(h.option);
+    out += "  " + label + std::string(column - 2 - label.size(), ' ');
+    wrap(out, h.help, column, column);
+    out += '\n';
+  }
+  return out + "\n" + command.exit_status + "\n";
+}
+
+std::optional<std::string> parse_options(int argc, char** argv, const Command& command, Options& o,
+                                         std::optional<int>* exit_now) {
+  std::vector<option> longs;
+  std::string shorts = ":";  // ':' first: a missing value is reported as ':'
+  for (const OptionHelp& h : command.options) {
+    const OptionName& n = name_of(h.option);
+    if (n.long_name == nullptr) continue;
+    const int has_arg = n.value != nullptr ? required_argument : no_argument;
+    longs.push_back({n.long_name, has_arg, nullptr, code_of(h.option)});
+    if (n.short_name != 0) {
+      shorts += n.short_name;
+      if (has_arg == required_argument) shorts += ':';
+    }
+  }
+  longs.push_back({nullptr, 0, nullptr, 0});
+
+  opterr = 0;
+  optind = 1;
+  for (;;) {
+    const int previous = optind;
+    const int code = getopt_long(argc, argv, shorts.c_str(), longs.data(), nullptr);
+    if (code == -1) break;
+    // The argument getopt just looked at, for messages.
+    const std::string seen = argv[optind - 1] != nullptr && optind > previous
+                                 ? std::string(argv[optind - 1])
+                                 : std::string(argv[previous]);
+    const std::string long_name = seen.substr(0, seen.find('='));
+    if (code == ':') return "option '" + shown_option(seen, long_name) + "' needs a value";
+    const OptionName* found = nullptr;
+    for (const OptionHelp& h : command.options) {
+      if (code_of(h.option) == code) found = &name_of(h.option);
+    }
+    if (found == nullptr) return "unknown option '" + shown_option(seen, long_name) + "'";
+    switch (found->option) {
+      case Opt::help:
+        *exit_now = print_and_finish(command_help(command), command.name);
+        return std::nullopt;
+      case Opt::version:
+        *exit_now = print_version(command.name);
+        return std::nullopt;
+      case Opt::file:
+        if (o.file) return "more than one -f given";
+        o.file = optarg;
+        break;
+      case Opt::output:
+        if (o.output) return "more than one -o given";
+        if (*optarg == '\0') return "empty output file name";
+        o.output = optarg;
+        break;
+      case Opt::quiet:
+        o.quiet = true;
+        break;
+      case Opt::strict:
+        o.strict = true;
+        break;
+      case Opt::print_text:
+        o.print_text = true;
+        break;
+      case Opt::rtttl:
+        o.rtttl = true;
+        break;
+      case Opt::json:
+        o.json = true;
+        break;
+      case Opt::max_bytes: {
+        const std::optional<std::int64_t> n = parse_max_bytes(optarg);
+        if (!n) return "--max-bytes needs a whole number from 44 to 2147483647";
+        o.max_bytes = *n;
+        break;
+      }
+      case Opt::max_input: {
+        const std::optional<std::size_t> n = parse_max_input(optarg);
+        if (!n) return "--max-input needs a whole number of bytes from 1 to 1024G (K, M, G suffix)";
+        o.max_input = *n;
+        break;
+      }
+      case Opt::text:
+      case Opt::ringtone:
+        break;
+    }
+  }
+  const bool ringtone = command.takes(Opt::ringtone) || o.rtttl;
+  for (int i = optind; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (!command.reads_input()) return "unexpected argument '" + escape_name(a) + "'";
+    if (a == "-") {
+      // "-" as the text means: read it from standard input.
+      if (o.file) return "more than one -f given";
+      o.file = a;
+      continue;
+    }
+    if (o.text) {
+      return ringtone ? "more than one ringtone given (quote it: 't:d=8,o=5,b=150:c,e,g')"
+                      : "more than one song text given (quote the text: 'c;e;g')";
+    }
+    o.text = a;
+  }
+  if (o.text && o.file) {
+    return ringtone ? "give the ringtone either as RTTTL or with -f, not both"
+                    : "give the song text either as TEXT or with -f, not both";
+  }
+  return std::nullopt;
+}
+
+int usage_error(std::string_view command, const std::string& message) {
+  std::string c;
+  if (!command.empty()) c.append(" ").append(command);
+  std::fprintf(stderr, "tuvello%s: %s\nTry 'tuvello%s --help'.\n", c.c_str(), message.c_str(),
+               c.c_str());
+  return kUsage;
+}
+
+int write_failed(const char* context) {
+  std::fprintf(stderr, "tuvello%s%s: cannot write to standard output: %s\n", *context ? " " : "",
+               context, std::strerror(errno));
+  return kFailed;
+}
+
+int print_and_finish(std::string_view text, const char* context) {
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return finish_stdout() ? kOk : write_failed(context);
+}
+
+int print_version(const char* context) {
+  char line[64];
+  std::snprintf(line, sizeof line, "tuvello %d.%d.%d\n", TUVELLO_VERSION_MAJOR,
+                TUVELLO_VERSION_MINOR, TUVELLO_VERSION_PATCH);
+  return print_and_finish(line, context);
+}
+
+}  // namespace tuvello::cli

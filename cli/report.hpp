@@ -1,0 +1,47 @@
+// SPDX-License-Identifier: MIT
+// What the commands say about a song, in one wording: "22 notes, 1 pause,
+// 4.560 s", warnings counted and hinted at, --strict refusals.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <string_view>
+
+#include "command.hpp"
+
+namespace tuvello::cli {
+
+// The part of `text` that the library reads, a C string: up to the first
+// NUL byte.
+std::string_view song_text(std::string_view text);
+
+// A song as its note map tells it (TUVELLO_ForEachNote).
+struct SongSummary {
+  bool too_long = false;  // the image would pass INT32_MAX bytes: nothing counted
+  std::size_t notes = 0;  // notes that sound
+  std::size_t pauses = 0;
+  double seconds = 0.0;  // the image's playing time
+};
+SongSummary summarize_song(std::string_view text);
+
+// "1 note", "3 notes": a count and its word.
+std::string plural(std::size_t n, const char* word);
+
+// "22 notes, 1 pause, 4.560 s", or "too long to render (over 2147483647
+// bytes)".
+std::string song_phrase(const SongSummary& song);
+
+// The warnings of a song text: TUVELLO_ForEachWarning's, and one for a NUL
+// byte that ends it early.
+std::size_t count_warnings(std::string_view text);
+
+// ", 3 warnings (tuvello check shows them)" for a summary line.
+std::string warnings_phrase(std::size_t warnings);
+
+// "tuvello COMMAND: N warnings (...); --strict: NOTHING"; kFailed.
+int refuse_strict(const char* command, std::size_t warnings, const char* nothing);
+
+// A TEXT that names a file was probably meant for -f: says so.
+void hint_if_text_is_a_file(const Options& o, const char* command, std::size_t warnings);
+
+}  // namespace tuvello::cli
