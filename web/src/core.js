@@ -14,6 +14,30 @@ const TOO_LONG = "tuvello: the song image would pass 2147483647 bytes";
 // size would wrap and leave the library a smaller block than it was told.
 const MAX_BLOCK = 2 ** 32 - 1;
 
+const OCTAVE_SHIFT_AUTO = 0;
+const OCTAVE_SHIFT_NONE = 1;
+const OCTAVE_SHIFT_BY = 2;
+const OVERLAP = ["highest", "lowest", "first"]; // TUVELLO_MIDI_HIGHEST, _LOWEST, _FIRST
+
+// fromRtttl's octaveShift as the library's mode and octaves.
+function octaveShift(value = "auto") {
+  if (value === "auto") return [OCTAVE_SHIFT_AUTO, 0];
+  if (value === "none") return [OCTAVE_SHIFT_NONE, 0];
+  if (Number.isInteger(value) && value >= -8 && value <= 8) return [OCTAVE_SHIFT_BY, value];
+  throw new RangeError('tuvello: octaveShift is "auto", "none" or a whole number of octaves from -8 to 8');
+}
+
+// A ringtone's name: what comes before its settings and notes, the last two
+// sections, when the section before the notes reads as settings (a name may
+// hold ':'); else what comes before the first ':', and nothing without one.
+function ringtoneName(ringtone) {
+  const sections = ringtone.split(":");
+  if (sections.length === 1) return "";
+  const settings = /^[\s]*([a-z][\s]*=[\s]*[0-9.]*[\s]*,?[\s]*)*$/i;
+  const cut = sections.length > 3 && settings.test(sections.at(-2)) ? sections.length - 2 : 1;
+  return sections.slice(0, cut).join(":").trim();
+}
+
 // The block for a NUL-terminated copy of `length` bytes, refused before
 // anything is allocated when wasm32 cannot hold it.
 function blockFor(length, what) {
@@ -107,6 +131,42 @@ function linker(module) {
       }
     }
 
+    // A text the library writes under the buffer contract: measured (with
+    // its warnings) first, then written into a block of that size, refused
+    // before allocating when wasm32 cannot hold it.
+    function twoPass(what, call) {
+      sink = [];
+      let length;
+      let warnings;
+      try {
+        length = call(0, 0, 1);
+        warnings = sink;
+      } finally {
+        sink = null;
+      }
+      if (length < 0) throw new RangeError(`tuvello: ${what} could not be made`);
+      const out = malloc(blockFor(length, what));
+      if (out === 0) throw new RangeError(`tuvello: out of memory for ${what}`);
+      try {
+        if (call(out, length + 1, 0) !== length) throw new Error(`tuvello: ${what} was not written`);
+        return { text: decoder.decode(new Uint8Array(x.memory.buffer, out, length)), warnings };
+      } finally {
+        x.free(out);
+      }
+    }
+
+    // The song text of an RTTTL ringtone, and the warnings about what it
+    // cannot keep as written (command: the note's number, 0 outside the
+    // notes; offsets into the ringtone's bytes).
+    function fromRtttl(ringtone, options = {}) {
+      const [mode, octaves] = octaveShift(options?.octaveShift);
+      return withText(ringtone, (address) =>
+        twoPass("the ringtone's song text", (out, capacity, warn) =>
+          x.tuvello_web_rtttl_ex(address, out, capacity, warn, mode, octaves),
+        ),
+      );
+    }
+
     function collect(text, visit) {
       return withText(text, (address) => {
         sink = [];
@@ -140,29 +200,82 @@ function linker(module) {
       check(text) {
         return collect(text, x.tuvello_web_check);
       },
-      // The song text of an RTTTL ringtone, and the warnings about what it
-      // cannot keep as written (command: the note's number, 0 outside the
-      // notes; offsets into the ringtone's bytes).
-      fromRtttl(ringtone) {
-        return withText(ringtone, (address) => {
+      fromRtttl,
+      // Each ringtone of a file of them, one a line.
+      *fromRtttlCollection(collection, options = {}) {
+        const bytes = typeof collection === "string" ? encoder.encode(collection) : collection;
+        if (!(bytes instanceof Uint8Array)) throw new TypeError("a ringtone collection is a string or a Uint8Array");
+        octaveShift(options?.octaveShift); // refused before the first tune
+        for (let start = 0, line = 1; start < bytes.length; ++line) {
+          let end = bytes.indexOf(10, start);
+          if (end < 0) end = bytes.length;
+          const next = end + 1;
+          if (end > start && bytes[end - 1] === 13) --end;
+          const ringtone = bytes.subarray(start, end);
+          const offset = start;
+          start = next;
+          if (ringtone[0] === 35 || ringtone.every((b) => b === 32 || b === 9 || b === 13)) continue;
+          const { text, warnings } = fromRtttl(ringtone, options);
+          for (const w of warnings) {
+            w.line = line;
+            w.column = Math.min(w.textOffset, ringtone.length) + 1;
+            w.textOffset += offset;
+          }
+          yield { line, name: ringtoneName(decoder.decode(ringtone)), text, warnings };
+        }
+      },
+      // The RTTTL ringtone of a song text, and the warnings about what it
+      // cannot hold (offsets into the song text).
+      toRtttl(text, name = "tune") {
+        return withText(text, (address) =>
+          withText(name, (nameAddress) => {
+            const { text: rtttl, warnings } = twoPass("the ringtone", (out, capacity, warn) =>
+              x.tuvello_web_export_rtttl(address, nameAddress, out, capacity, warn),
+            );
+            return { rtttl, warnings };
+          }),
+        );
+      },
+      // The song text of a Standard MIDI File's melody; warnings locate bytes of the file.
+      fromMidi(smf, options = {}) {
+        if (!(smf instanceof Uint8Array)) throw new TypeError("a MIDI file is a Uint8Array");
+        const { track = 0, channel = 0, overlap = "highest", velocity = false } = options ?? {};
+        if (!Number.isInteger(track) || track < 0 || track > 0x7fffffff) {
+          throw new RangeError("tuvello: track is 0 (the first with notes) or a track chunk's number from 1");
+        }
+        if (!Number.isInteger(channel) || channel < 0 || channel > 16) {
+          throw new RangeError("tuvello: channel is 0 (every channel) or 1 to 16");
+        }
+        const rule = OVERLAP.indexOf(overlap);
+        if (rule < 0) throw new RangeError('tuvello: overlap is "highest", "lowest" or "first"');
+        return withText(smf, (address) =>
+          twoPass("the MIDI file's song text", (out, capacity, warn) =>
+            x.tuvello_web_midi(address, smf.length, out, capacity, warn, track, channel, rule, velocity ? 1 : 0),
+          ),
+        );
+      },
+      // A Standard MIDI File of a song text; warnings for what MIDI cannot hold.
+      toMidi(text) {
+        return withText(text, (address) => {
           sink = [];
-          let length;
+          let size;
           let warnings;
           try {
-            length = x.tuvello_web_rtttl(address, 0, 0, 1);
+            size = x.tuvello_web_export_midi(address, 0, 0, 1);
             warnings = sink;
           } finally {
             sink = null;
           }
-          const text = malloc(blockFor(length, "the ringtone's song text"));
-          if (text === 0) throw new RangeError("tuvello: out of memory for the song text");
+          if (size < 0) throw new RangeError(TOO_LONG);
+          const out = malloc(blockFor(size, "the MIDI file"));
+          if (out === 0) throw new RangeError("tuvello: out of memory for the MIDI file");
           try {
-            if (x.tuvello_web_rtttl(address, text, length + 1, 0) !== length) {
-              throw new Error("tuvello: the ringtone's song text was not written");
+            if (x.tuvello_web_export_midi(address, out, size, 0) !== size) {
+              throw new Error("tuvello: the MIDI file was not written");
             }
-            return { text: decoder.decode(new Uint8Array(x.memory.buffer, text, length)), warnings };
+            return { midi: new Uint8Array(x.memory.buffer, out, size).slice(), warnings };
           } finally {
-            x.free(text);
+            x.free(out);
           }
         });
       },

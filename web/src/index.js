@@ -8,5 +8,5 @@ const api = await instantiateTuvello(decodeBase64(wasmBase64));
 
 /** Resolves once the module is ready; with this module loaded, it already is. */
 export const ready = Promise.resolve();
-export const { render, notes, check, fromRtttl, version } = api;
+export const { render, notes, check, fromRtttl, fromRtttlCollection, toRtttl, fromMidi, toMidi, version } = api;
 export default api;

@@ -36,6 +36,19 @@ int visit_warning(const TUVELLO_Warning* w, void*) {
   return 0;
 }
 
+// Whether `count` bytes at `address` are a whole number of bytes that lie
+// within the module's memory. Sizes and capacities travel as doubles; one
+// that fails this is refused (-1, nothing written or read), whatever the
+// caller allocated.
+bool within_memory(const void* address, double count) {
+  const double memory = static_cast<double>(__builtin_wasm_memory_size(0)) * 65536.0;
+  const double room = memory - static_cast<double>(reinterpret_cast<std::uintptr_t>(address));
+  return count >= 0.0 && count <= room &&
+         count == static_cast<double>(static_cast<std::int64_t>(count));
+}
+
+TUVELLO_WarningVisitor visitor(std::int32_t warn) { return warn != 0 ? visit_warning : nullptr; }
+
 }  // namespace
 
 extern "C" {
@@ -49,21 +62,48 @@ __attribute__((visibility("default"))) std::int32_t tuvello_web_check(const char
   return TUVELLO_ForEachWarning(text, visit_warning, nullptr);
 }
 
-// TUVELLO_ConvertRtttl, with the ringtone's warnings passed on like the song
-// text's when `warn` is nonzero. Capacities travel as doubles too; one that is
-// no whole number or reaches past the module's memory is refused (-1, nothing
-// written), whatever the caller allocated.
+// Each of these is the library's call, with the warnings passed on like the
+// song text's when `warn` is nonzero, and returns what it returns.
 __attribute__((visibility("default"))) double tuvello_web_rtttl(const char* rtttl, char* text,
                                                                 double capacity,
                                                                 std::int32_t warn) {
-  const double memory = static_cast<double>(__builtin_wasm_memory_size(0)) * 65536.0;
-  const double room = memory - static_cast<double>(reinterpret_cast<std::uintptr_t>(text));
-  if (!(capacity >= 0.0 && capacity <= room) ||
-      capacity != static_cast<double>(static_cast<std::int64_t>(capacity))) {
-    return -1.0;
-  }
+  if (!within_memory(text, capacity)) return -1.0;
   return static_cast<double>(TUVELLO_ConvertRtttl(rtttl, text, static_cast<std::int64_t>(capacity),
-                                                  warn != 0 ? visit_warning : nullptr, nullptr));
+                                                  visitor(warn), nullptr));
+}
+
+// Exported by name here rather than through the build's list of exports.
+__attribute__((export_name("tuvello_web_rtttl_ex"))) double tuvello_web_rtttl_ex(
+    const char* rtttl, char* text, double capacity, std::int32_t warn, std::int32_t octave_shift,
+    std::int32_t octaves) {
+  if (!within_memory(text, capacity)) return -1.0;
+  TUVELLO_RtttlOptions options{sizeof(TUVELLO_RtttlOptions), octave_shift, octaves};
+  return static_cast<double>(TUVELLO_ConvertRtttlEx(
+      rtttl, text, static_cast<std::int64_t>(capacity), &options, visitor(warn), nullptr));
+}
+
+__attribute__((export_name("tuvello_web_export_rtttl"))) double tuvello_web_export_rtttl(
+    const char* text, const char* name, char* rtttl, double capacity, std::int32_t warn) {
+  if (!within_memory(rtttl, capacity)) return -1.0;
+  return static_cast<double>(TUVELLO_ExportRtttl(
+      text, name, rtttl, static_cast<std::int64_t>(capacity), visitor(warn), nullptr));
+}
+
+__attribute__((export_name("tuvello_web_midi"))) double tuvello_web_midi(
+    const std::uint8_t* smf, double size, char* text, double capacity, std::int32_t warn,
+    std::int32_t track, std::int32_t channel, std::int32_t overlap, std::int32_t velocity) {
+  if (!within_memory(smf, size) || !within_memory(text, capacity)) return -1.0;
+  TUVELLO_MidiOptions options{sizeof(TUVELLO_MidiOptions), track, channel, overlap, velocity};
+  return static_cast<double>(TUVELLO_ConvertMidi(smf, static_cast<std::int64_t>(size), &options,
+                                                 text, static_cast<std::int64_t>(capacity),
+                                                 visitor(warn), nullptr));
+}
+
+__attribute__((export_name("tuvello_web_export_midi"))) double tuvello_web_export_midi(
+    const char* text, std::uint8_t* smf, double capacity, std::int32_t warn) {
+  if (!within_memory(smf, capacity)) return -1.0;
+  return static_cast<double>(
+      TUVELLO_ExportMidi(text, smf, static_cast<std::int64_t>(capacity), visitor(warn), nullptr));
 }
 
 }  // extern "C"
