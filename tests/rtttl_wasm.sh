@@ -7,9 +7,14 @@
 set -eu
 tool=$1 node=$2 tunes=$3 work=$4
 count=0
+# Each note out of reach moved alone, as version 1.1's tool does; a tool
+# that knows --octave-shift is asked for it, whatever its default.
+shift=
+"$tool" import --octave-shift none 't:c' > /dev/null 2>&1 && shift='--octave-shift none'
 check() {
-  "$tool" import "$1" > "$work/native.out" 2> "$work/native.err"
-  "$node" web/test/convert_rtttl.mjs "$1" > "$work/wasm.out" 2> "$work/wasm.err"
+  # shellcheck disable=SC2086 # $shift is two words or none
+  "$tool" import $shift "$1" > "$work/native.out" 2> "$work/native.err"
+  "$node" web/test/convert_rtttl.mjs --octave-shift none "$1" > "$work/wasm.out" 2> "$work/wasm.err"
   cmp "$work/native.out" "$work/wasm.out" && cmp "$work/native.err" "$work/wasm.err" ||
     { echo "differs for: $1"; exit 1; }
   count=$((count + 1))

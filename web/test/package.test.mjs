@@ -198,3 +198,107 @@ describe("the package", () => {
     assert.match(code, /require\("tuvello"\)/);
   });
 });
+
+// RTTTL and MIDI both ways, call for call as the native library converts
+// (web/test/native.py through ctypes; LIBRARY in the environment).
+describe("conversions against the native library", { skip: !process.env.LIBRARY && "set LIBRARY to the library" }, () => {
+  const root = join(webDir, "..");
+  const native = (calls) =>
+    JSON.parse(
+      execFileSync("python3", [join(webDir, "test/native.py"), process.env.LIBRARY], {
+        input: JSON.stringify(calls.map(([f, input, ...args]) => [f, Buffer.from(input).toString("base64"), ...args])),
+        maxBuffer: 1 << 28,
+      }),
+    ).map(([out, warnings]) => [Buffer.from(out, "base64"), warnings]);
+  const mine = (warnings) => warnings.map((w) => [w.command, w.textOffset, w.textLength, w.kind, w.message]);
+  const songs = [
+    ...readFileSync(join(root, "tests/data/identity_corpus.txt"), "latin1").split("\n").slice(0, -1),
+    "len:200;vol:50;c;oct:2;e;len:37;g;pipe:1;h;dec:1;p;oct:8;cs",
+  ].map((t) => Buffer.from(t, "latin1"));
+  const tunes = readFileSync(join(root, "tests/data/rtttl_tunes.txt"), "utf8")
+    .split("\n")
+    .filter((l) => l && !/^(#|ms )/.test(l));
+  tunes.push("t:d=8,o=6,b=150:d7,d7,d7,d6", "t:d=4,o=4,b=120:c1,c8,c");
+
+  test("fromRtttl under each octave shift", () => {
+    const shifts = [["auto", 0, 0], ["none", 1, 0], [-1, 2, -1], [2, 2, 2]];
+    const calls = shifts.flatMap(([, mode, octaves]) => tunes.map((t) => ["rtttl", t, mode, octaves]));
+    const expected = native(calls);
+    let i = 0;
+    for (const [octaveShift] of shifts) {
+      for (const tune of tunes) {
+        const { text, warnings } = tuvello.fromRtttl(tune, { octaveShift });
+        assert.deepEqual([text, mine(warnings)], [expected[i][0].toString(), expected[i][1]], `${octaveShift} ${tune}`);
+        ++i;
+      }
+    }
+    assert.deepEqual(tuvello.fromRtttl(tunes.at(-2)), tuvello.fromRtttl(tunes.at(-2), { octaveShift: "auto" }));
+  });
+
+  test("toRtttl and toMidi", () => {
+    const expected = native(songs.flatMap((s) => [["export_rtttl", s, "my:tune"], ["export_midi", s]]));
+    songs.forEach((song, i) => {
+      const { rtttl, warnings } = tuvello.toRtttl(song, "my:tune");
+      assert.deepEqual([rtttl, mine(warnings)], [expected[2 * i][0].toString(), expected[2 * i][1]], song.toString("latin1"));
+      const midi = tuvello.toMidi(song);
+      assert.deepEqual([Buffer.from(midi.midi), mine(midi.warnings)], expected[2 * i + 1], song.toString("latin1"));
+    });
+    assert.equal(tuvello.toRtttl("len:200;c;e;g").rtttl, "tune:d=4,o=3,b=300:c,e,g");
+  });
+
+  test("fromMidi with each option", () => {
+    const dir = join(root, "tests/data/midi");
+    const files = ["channels", "overlaps", "tracks", "velocity", "bad_events", "truncated", "wide_tune", "smpte2997"]
+      .map((n) => readFileSync(join(dir, `${n}.mid`)))
+      .concat(songs.slice(-3).map((s) => Buffer.from(tuvello.toMidi(s).midi)), [Buffer.alloc(0)]);
+    const options = [[0, 0, "highest", false], [2, 0, "lowest", true], [0, 2, "first", false], [9, 16, "highest", true]];
+    const calls = options.flatMap(([t, c, o, v]) => files.map((f) => ["midi", f, t, c, ["highest", "lowest", "first"].indexOf(o), +v]));
+    const expected = native(calls);
+    let i = 0;
+    for (const [track, channel, overlap, velocity] of options) {
+      for (const file of files) {
+        const { text, warnings } = tuvello.fromMidi(new Uint8Array(file), { track, channel, overlap, velocity });
+        assert.deepEqual([text, mine(warnings)], [expected[i][0].toString(), expected[i][1]], `${calls[i].slice(2)} #${i}`);
+        ++i;
+      }
+    }
+  });
+});
+
+describe("collections and options", () => {
+  test("fromRtttlCollection yields each line's tune with warnings at line and column", () => {
+    const collection = "# mine\n\nA:d=4,o=5,b=100:c,x\r\n \t\nStar Wars: Main Title:d=8,o=5,b=100:a,h\n\u00e9t\u00e9:d=4:c,,y";
+    const tunes = [...tuvello.fromRtttlCollection(collection)];
+    assert.deepEqual(tunes.map((t) => [t.line, t.name]), [[3, "A"], [5, "Star Wars: Main Title"], [6, "\u00e9t\u00e9"]]);
+    const bytes = new TextEncoder().encode(collection);
+    const lines = collection.split("\n");
+    for (const tune of tunes) {
+      const alone = tuvello.fromRtttl(lines[tune.line - 1].replace(/\r$/, ""));
+      assert.equal(tune.text, alone.text);
+      assert.deepEqual(tune.warnings.map((w) => [w.message, w.column]), alone.warnings.map((w) => [w.message, w.textOffset + 1]));
+    }
+    const x = tunes[0].warnings.find((w) => /'x'/.test(w.message));
+    assert.deepEqual([x.line, x.column, new TextDecoder().decode(bytes.subarray(x.textOffset, x.textOffset + 1))], [3, 19, "x"]);
+    const y = tunes[2].warnings.find((w) => /'y'/.test(w.message)); // bytes, not characters
+    assert.deepEqual([y.line, y.column, String.fromCharCode(bytes[y.textOffset])], [6, 14, "y"]);
+    assert.deepEqual([...tuvello.fromRtttlCollection("#\n\n")], []);
+  });
+
+  test("options out of range are refused before anything is converted", () => {
+    const midi = tuvello.toMidi("c").midi;
+    for (const bad of [
+      () => tuvello.fromRtttl("t:c", { octaveShift: 9 }),
+      () => tuvello.fromRtttl("t:c", { octaveShift: 1.5 }),
+      () => tuvello.fromRtttl("t:c", { octaveShift: "up" }),
+      () => tuvello.fromRtttlCollection("t:c", { octaveShift: -9 }).next(),
+      () => tuvello.fromMidi(midi, { track: -1 }),
+      () => tuvello.fromMidi(midi, { channel: 17 }),
+      () => tuvello.fromMidi(midi, { overlap: "loudest" }),
+      () => tuvello.toMidi("len:500;" + "c;".repeat(97400)),
+    ]) {
+      assert.throws(bad, RangeError);
+    }
+    assert.throws(() => tuvello.fromMidi([77, 84]), TypeError);
+    assert.equal(tuvello.fromMidi(midi, { track: 1, channel: 1, overlap: "first", velocity: true }).text, "c");
+  });
+});
