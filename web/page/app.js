@@ -247,7 +247,7 @@ async function main() {
   const api = await instantiateTuvello(decodeBase64(TUVELLO_WASM_BASE64));
   const $ = (id) => document.getElementById(id);
   const song = $("song"), backdrop = $("backdrop"), warningList = $("warnings"), summary = $("summary");
-  const rollBox = $("roll"), wave = $("wave"), notice = $("notice");
+  const rollBox = $("roll"), wave = $("wave"), notice = $("notice"), ringtoneOut = $("ringtone-out");
   const playButton = $("play"), stopButton = $("stop");
   $("version").textContent = api.version;
 
@@ -412,6 +412,9 @@ async function main() {
 
     playButton.disabled = Boolean(failure) || tooLong || notes.length === 0;
     $("download").disabled = Boolean(failure) || tooLong;
+    $("download-midi").disabled = Boolean(failure) || tooLong;
+    $("export-rtttl").disabled = Boolean(failure);
+    if (ringtoneOut.dataset.text !== text) ringtoneOut.hidden = true; // a ringtone of another text
     drawPicture();
     paintBackdrop(null);
   }
@@ -578,10 +581,13 @@ async function main() {
       summary.value = `cannot download: ${e.message}`;
       return;
     }
-    const blob = new Blob([image], { type: "audio/wav" });
+    save(new Blob([image], { type: "audio/wav" }), "song.wav");
+  }
+
+  function save(blob, name) {
     const a = document.createElement("a");
     a.href = URL.createObjectURL(blob);
-    a.download = "song.wav";
+    a.download = name;
     document.body.append(a);
     a.click();
     a.remove();
@@ -652,21 +658,21 @@ async function main() {
     settle();
     download();
   });
-  // A ringtone becomes the song text when it gives notes; what it cannot
-  // keep is listed, with the byte column in the ringtone. One that gives no
-  // notes leaves the song text as it is and says why.
-  $("import").addEventListener("click", () => {
+  // A ringtone or a MIDI file becomes the song text when it gives notes;
+  // what it cannot keep is listed where it is in the source (`place`). One
+  // that gives no notes, or cannot be converted, leaves the song text as it
+  // is and says why. `convert` gives {text, warnings}, and `more`, a sentence
+  // for the notice.
+  function importSong(what, convert, source, place = (w) => `byte ${w.textOffset + 1}`) {
     const list = $("rtttl-warnings");
     const item = (text) => {
       const li = document.createElement("li");
       li.textContent = text;
       return li;
     };
-    let text, warnings, tones;
-    const ringtone = $("rtttl").value;
-    const ringtoneBytes = new TextEncoder().encode(ringtone);
+    let text, warnings, tones, more;
     try {
-      ({ text, warnings } = api.fromRtttl(ringtone));
+      ({ text, warnings, more = "" } = convert());
       tones = api.notes(text).filter((n) => n.pitchHz > 0).length;
     } catch (e) {
       list.replaceChildren(item(`Nothing imported, the song text is left as it was: ${e.message.replace(/^tuvello: /, "")}`));
@@ -674,15 +680,128 @@ async function main() {
     }
     const listed = warnings
       .slice(0, LISTED_WARNINGS)
-      .map((w) => item(`byte ${w.textOffset + 1}: ${asTyped(w.message, ringtoneBytes.subarray(w.textOffset, w.textOffset + w.textLength))}`));
+      .map((w) => item(`${place(w)}: ${asTyped(w.message, source.subarray(w.textOffset, w.textOffset + w.textLength))}`));
     if (warnings.length > LISTED_WARNINGS) listed.push(item(`and ${formatBytes(warnings.length - LISTED_WARNINGS)} more`));
     if (tones === 0) {
-      replaceChildren(list, [item("Nothing imported, the song text is left as it was: the ringtone gives no notes."), ...listed]);
+      replaceChildren(list, [item(`Nothing imported, the song text is left as it was: the ${what} gives no notes.`), ...listed]);
       return;
     }
     replaceChildren(list, listed);
     replaceSong(text, true);
-    say("The ringtone replaced the song text; Ctrl+Z in the editor brings back the text before.", UNDO);
+    say(`The ${what} replaced the song text${more}; Ctrl+Z in the editor brings back the text before.`, UNDO);
+  }
+  $("import").addEventListener("click", () => {
+    const ringtone = $("rtttl").value;
+    importSong("ringtone", () => api.fromRtttl(ringtone), new TextEncoder().encode(ringtone));
+  });
+  // A file, chosen or dropped: a MIDI file by its header, else ringtones,
+  // one a line, of which the first is imported.
+  async function importFile(file) {
+    $("rtttl").closest("details").open = true;
+    let bytes;
+    try {
+      bytes = new Uint8Array(await file.arrayBuffer());
+    } catch (e) {
+      importSong("file", () => {
+        throw new Error(`${file.name} cannot be read: ${e.message}`);
+      }, null);
+      return;
+    }
+    if (String.fromCharCode(...bytes.subarray(0, 4)) === "MThd") {
+      importSong("MIDI file", () => ({ ...api.fromMidi(bytes), more: ` with ${file.name}` }), bytes);
+      return;
+    }
+    importSong(
+      "ringtone",
+      () => {
+        const tunes = api.fromRtttlCollection(bytes);
+        const first = tunes.next();
+        if (first.done) throw new Error(`${file.name} holds no ringtone.`);
+        let others = 0;
+        for (const _ of tunes) ++others;
+        const name = first.value.name ? `'${first.value.name}'` : "";
+        const more = others ? `, the first of ${others + 1} in ${file.name}` : ` of ${file.name}`;
+        return { ...first.value, more: ` ${name}${more}`.replace(/^ +/, " ") };
+      },
+      bytes,
+      (w) => `line ${w.line}, byte ${w.column}`,
+    );
+  }
+  $("file").addEventListener("change", async (e) => {
+    const [file] = e.target.files;
+    e.target.value = ""; // the same file again is a change too
+    if (file) await importFile(file);
+  });
+  const carriesFiles = (e) => [...(e.dataTransfer?.types ?? [])].includes("Files");
+  for (const type of ["dragenter", "dragover"]) {
+    document.addEventListener(type, (e) => {
+      if (!carriesFiles(e)) return;
+      e.preventDefault();
+      e.dataTransfer.dropEffect = "copy";
+      document.body.classList.add("dragging");
+    });
+  }
+  document.addEventListener("dragleave", (e) => {
+    if (!e.relatedTarget) document.body.classList.remove("dragging");
+  });
+  document.addEventListener("drop", (e) => {
+    document.body.classList.remove("dragging");
+    if (!carriesFiles(e)) return;
+    e.preventDefault();
+    const [file] = e.dataTransfer.files;
+    if (file) importFile(file);
+  });
+
+  // The song as a ringtone, shown with what a ringtone cannot hold; each
+  // warning selects its command in the editor.
+  let ringtoneUrl = null;
+  $("export-rtttl").addEventListener("click", () => {
+    settle();
+    let rtttl, warnings;
+    try {
+      ({ rtttl, warnings } = api.toRtttl(song.value, "song"));
+    } catch (e) {
+      say(`cannot export: ${e.message}`);
+      return;
+    }
+    $("rtttl-out").value = rtttl;
+    if (ringtoneUrl) URL.revokeObjectURL(ringtoneUrl);
+    ringtoneUrl = URL.createObjectURL(new Blob([rtttl], { type: "text/plain" }));
+    $("rtttl-save").href = ringtoneUrl;
+    const textBytes = new TextEncoder().encode(song.value);
+    const exported = song.value;
+    replaceChildren(
+      $("export-warnings"),
+      warnings.slice(0, LISTED_WARNINGS).map((w) => {
+        const li = document.createElement("li");
+        const button = document.createElement("button");
+        button.type = "button";
+        button.textContent = asTyped(w.message, textBytes.subarray(w.textOffset, w.textOffset + w.textLength));
+        button.addEventListener("click", () => {
+          if (song.value !== exported) return;
+          const index = byteToIndex(song.value);
+          song.focus();
+          song.setSelectionRange(index(w.textOffset), index(w.textOffset + w.textLength));
+        });
+        li.append(button);
+        return li;
+      }),
+    );
+    ringtoneOut.dataset.text = exported;
+    ringtoneOut.hidden = false;
+  });
+  $("download-midi").addEventListener("click", () => {
+    settle();
+    let midi, warnings;
+    try {
+      ({ midi, warnings } = api.toMidi(song.value));
+    } catch (e) {
+      say(`cannot download: ${e.message}`);
+      return;
+    }
+    save(new Blob([midi], { type: "audio/midi" }), "song.mid");
+    const listed = warnings.slice(0, 3).map((w) => w.message.replace(/^'/, "command " + w.command + " '"));
+    say(warnings.length ? `song.mid: ${listed.join("; ")}${warnings.length > 3 ? `; and ${warnings.length - 3} more` : ""}.` : "");
   });
   // The demo is always a click away, so it never takes the place of the
   // text kept for the next visit.
@@ -766,6 +885,7 @@ window.tuvello.ready = main().then((api) => {
     render: api.render,
     notes: api.notes,
     check: api.check,
+    toMidi: api.toMidi,
     version: api.version,
   });
 });

@@ -22,6 +22,15 @@ const env = (name) => {
 const pageUrl = pathToFileURL(new URL("../dist/index.html", import.meta.url).pathname).href;
 const nativeImage = (text) => execFileSync(env("TUVELLO"), ["render", "-q", "-o", "-", text]);
 const demoText = () => execFileSync(env("TUVELLO"), ["demo", "--text"]).toString().trim();
+// One conversion by the native library (web/test/native.py): [output, warnings].
+const native = (...call) => {
+  const [f, input, ...args] = call;
+  const request = JSON.stringify([[f, Buffer.from(input).toString("base64"), ...args]]);
+  const [[out, warnings]] = JSON.parse(
+    execFileSync("python3", [new URL("native.py", import.meta.url).pathname, env("LIBRARY")], { input: request }),
+  );
+  return [Buffer.from(out, "base64"), warnings];
+};
 
 let profile, browser, artifacts;
 
@@ -200,18 +209,18 @@ describe("the playground page", () => {
     await page.close();
   });
 
-  test("Import RTTTL puts what tuvello import makes of a ringtone into the editor", async () => {
+  test("Import RTTTL puts what the native library makes of a ringtone into the editor", async () => {
     const page = await openPage();
     const ringtone = "tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7";
     await page.click(".import summary");
     await page.fill("#rtttl", ringtone);
     await page.click("#import");
-    const text = execFileSync(env("TUVELLO"), ["import", ringtone], { stdio: ["ignore", "pipe", "ignore"] });
-    assert.equal(await page.inputValue("#song"), text.toString().trim());
+    // Moved down an octave as a whole, the library's default.
+    const [text, warnings] = native("rtttl", ringtone, 0, 0);
+    assert.equal(await page.inputValue("#song"), text.toString());
     const listed = await page.locator("#rtttl-warnings li").allTextContents();
-    assert.equal(listed.length, 2);
-    assert.match(listed[0], /^byte 33: octave 7 is out of reach/);
-    assert.match(listed[1], /^byte 33: a note of 960 ms is longer than the longest song note/);
+    assert.deepEqual(listed, warnings.map((w) => `byte ${w[1] + 1}: ${w[4]}`));
+    assert.match(listed[0], /plays an octave lower/);
     assert.match(await page.textContent("#summary"), /2\.40 s/);
     assert.deepEqual(page.errors, []);
     await page.close();
@@ -344,6 +353,74 @@ describe("the playground page", () => {
     const saved = join(artifacts, "download.wav");
     await download.saveAs(saved);
     assert.ok(readFileSync(saved).equals(nativeImage(text)));
+    await page.close();
+  });
+
+  test("Export RTTTL and Download MIDI give the native library's ringtone and file, with warnings", async () => {
+    const page = await openPage();
+    const text = "len:200;vol:50;c;e;pipe:1;g;oct:2;c";
+    await typeText(page, text);
+    await page.click("#export-rtttl");
+    const [rtttl, warnings] = native("export_rtttl", text, "song");
+    assert.equal(await page.inputValue("#rtttl-out"), rtttl.toString());
+    const shown = page.locator("#export-warnings button");
+    assert.deepEqual(await shown.allTextContents(), warnings.map((w) => w[4]));
+    await shown.nth(2).click(); // selects its command
+    assert.equal(await page.evaluate(() => {
+      const s = document.getElementById("song");
+      return s.value.slice(s.selectionStart, s.selectionEnd);
+    }), "oct:2");
+    const [ringtone] = await Promise.all([page.waitForEvent("download"), page.click("#rtttl-save")]);
+    assert.equal(readFileSync(await ringtone.path(), "utf8"), rtttl.toString());
+    const [midi] = await Promise.all([page.waitForEvent("download"), page.click("#download-midi")]);
+    assert.equal(midi.suggestedFilename(), "song.mid");
+    assert.ok(readFileSync(await midi.path()).equals(native("export_midi", text)[0]));
+    assert.match(await page.textContent("#notice"), /^song\.mid: command 5 'pipe:1' turns on the pipe mode/);
+    await typeText(page, "c"); // the ringtone of another text goes
+    await page.waitForFunction(() => document.getElementById("ringtone-out").hidden);
+    assert.deepEqual(page.errors, []);
+    await page.close();
+  });
+
+  test("a MIDI file or ringtones, chosen or dropped, import as the Import box does", async () => {
+    const page = await openPage();
+    const mine = "len:100;c;e;g";
+    await typeText(page, mine);
+    const midi = native("export_midi", "len:250;vol:60;c;oct:1;e;p;g")[0];
+    const [fromMidi] = native("midi", midi, 0, 0, 0, 0);
+    // By its header, whatever its name.
+    await page.setInputFiles("#file", { name: "song.txt", mimeType: "text/plain", buffer: midi });
+    await page.waitForFunction((t) => document.getElementById("song").value === t, fromMidi.toString());
+    await page.focus("#song");
+    await page.keyboard.press("Control+Z");
+    assert.equal(await page.inputValue("#song"), mine);
+    const drop = (name, content) =>
+      page.evaluate(
+        ([name, content]) => {
+          const data = new DataTransfer();
+          data.items.add(new File([content], name));
+          document.getElementById("roll").dispatchEvent(new DragEvent("drop", { dataTransfer: data, bubbles: true, cancelable: true }));
+        },
+        [name, content],
+      );
+    // Nothing replaced: no ringtone, no notes, a broken MIDI file.
+    for (const [name, content] of [["a.rtttl", "# none\n\n"], ["b.rtttl", "t:d=4:p,p"], ["c.mid", "MThd\0\0"]]) {
+      await page.evaluate(() => document.getElementById("rtttl-warnings").replaceChildren());
+      await drop(name, content);
+      await page.waitForFunction(() => document.querySelector("#rtttl-warnings li"));
+      assert.match(await page.locator("#rtttl-warnings li").first().textContent(), /^Nothing imported/, name);
+      assert.equal(await page.inputValue("#song"), mine);
+    }
+    const tunes = "# two\nA:d=8,o=5,b=150:c,e,x\r\nB:d=4:c\n";
+    await drop("tunes.txt", tunes);
+    await page.waitForFunction((t) => document.getElementById("song").value !== t, mine);
+    const [first, warnings] = native("rtttl", "A:d=8,o=5,b=150:c,e,x", 0, 0);
+    assert.equal(await page.inputValue("#song"), first.toString());
+    assert.deepEqual(await page.locator("#rtttl-warnings li").allTextContents(), warnings.map((w) => `line 2, byte ${w[1] + 1}: ${w[4]}`));
+    assert.match(await page.textContent("#notice"), /'A', the first of 2 in tunes\.txt/);
+    await page.click("#notice button");
+    assert.equal(await page.inputValue("#song"), mine);
+    assert.deepEqual(page.errors, []);
     await page.close();
   });
 
