@@ -331,6 +331,8 @@ describe("the playground page", () => {
     await opened.click("#notice button"); // back to my text
     assert.equal(await opened.inputValue("#song"), mine);
     await opened.goto(link);
+    // Reloaded once the page has opened the link and dropped its fragment.
+    await opened.evaluate(() => window.tuvello.ready);
     await opened.reload();
     await opened.evaluate(() => window.tuvello.ready);
     assert.equal(await opened.inputValue("#song"), mine);
