@@ -31,6 +31,7 @@ enum class Opt {
   quiet,
   strict,
   rtttl,
+  octave_shift,
   max_bytes,
   max_input,
   print_text,
@@ -52,7 +53,11 @@ struct Options {
   bool print_text = false;
   bool strict = false;
   bool rtttl = false;  // the input is an RTTTL ringtone
-  bool json = false;   // notes: JSON lines instead of a table
+  // How a ringtone's notes outside octaves 3 to 6 come into reach:
+  // TUVELLO_OCTAVE_SHIFT_AUTO, _NONE or _BY `octaves`.
+  std::int32_t octave_shift = 0;
+  std::int32_t octaves = 0;
+  bool json = false;  // notes: JSON lines instead of a table
   std::int64_t max_bytes = INT32_MAX;
   std::size_t max_input = std::size_t{64} << 20;
 };

@@ -39,9 +39,9 @@ int print_warning(const TUVELLO_Warning* w, void* context) noexcept {
 // Prints the warnings of the whole ringtone; returns their number, and
 // the song text's length in *length.
 std::size_t print_warnings(std::string_view ringtone, std::string_view source,
-                           std::int64_t* length) {
+                           const TUVELLO_RtttlOptions& options, std::int64_t* length) {
   Printer printer{Locator(source, ringtone)};
-  *length = TUVELLO_ConvertRtttl(ringtone.data(), nullptr, 0, print_warning, &printer);
+  *length = TUVELLO_ConvertRtttlEx(ringtone.data(), nullptr, 0, &options, print_warning, &printer);
   if (printer.out_of_memory) throw std::bad_alloc();
   if (const void* nul = std::memchr(ringtone.data(), '\0', ringtone.size())) {
     const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - ringtone.data());
@@ -52,10 +52,10 @@ std::size_t print_warnings(std::string_view ringtone, std::string_view source,
   return printer.printed;
 }
 
-std::string converted(const char* rtttl, std::int64_t length) {
+std::string converted(const char* rtttl, const TUVELLO_RtttlOptions& options, std::int64_t length) {
   std::string text(static_cast<std::size_t>(length), '\0');
   // std::string keeps room for its NUL past size().
-  TUVELLO_ConvertRtttl(rtttl, text.data(), length + 1, nullptr, nullptr);
+  TUVELLO_ConvertRtttlEx(rtttl, text.data(), length + 1, &options, nullptr, nullptr);
   return text;
 }
 
@@ -85,8 +85,11 @@ std::size_t notes_begin(std::string_view r) {
 
 class Prober {
  public:
-  Prober(std::string_view ringtone, std::int64_t max_image_bytes)
-      : ringtone_(ringtone), max_image_bytes_(max_image_bytes) {}
+  // The octave shift of a prefix may differ from the whole ringtone's, but
+  // pitch changes no note's length, so the image's size is the same.
+  Prober(std::string_view ringtone, const TUVELLO_RtttlOptions& options,
+         std::int64_t max_image_bytes)
+      : ringtone_(ringtone), options_(options), max_image_bytes_(max_image_bytes) {}
 
   // Whether the notes before `end` (a ',' of the notes, or the ringtone's
   // end) make an image longer than the limit; if not, their song text is
@@ -98,9 +101,10 @@ class Prober {
       rtttl = prefix_.c_str();
     }
     text_.clear();
-    const std::int64_t length = TUVELLO_ConvertRtttl(rtttl, nullptr, 0, nullptr, nullptr);
+    const std::int64_t length =
+        TUVELLO_ConvertRtttlEx(rtttl, nullptr, 0, &options_, nullptr, nullptr);
     if (length > longest_text_within(max_image_bytes_)) return true;
-    text_ = converted(rtttl, length);
+    text_ = converted(rtttl, options_, length);
     const std::int64_t measured = TUVELLO_MeasureSong(text_.c_str());
     return measured < 0 || measured > max_image_bytes_;
   }
@@ -108,6 +112,7 @@ class Prober {
 
  private:
   std::string_view ringtone_;
+  TUVELLO_RtttlOptions options_;
   std::int64_t max_image_bytes_;
   std::string prefix_;
   std::string text_;
@@ -115,15 +120,25 @@ class Prober {
 
 }  // namespace
 
-ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source) {
+TUVELLO_RtttlOptions rtttl_options(const Options& o) {
+  TUVELLO_RtttlOptions options{};
+  options.struct_size = sizeof options;
+  options.octave_shift = o.octave_shift;
+  options.octaves = o.octaves;
+  return options;
+}
+
+ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source,
+                                   const TUVELLO_RtttlOptions& options) {
   ConvertedRingtone out;
   std::int64_t length = 0;
-  out.warnings = print_warnings(ringtone, source, &length);
-  out.text = converted(ringtone.data(), length);
+  out.warnings = print_warnings(ringtone, source, options, &length);
+  out.text = converted(ringtone.data(), options, length);
   return out;
 }
 
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
+                                     const TUVELLO_RtttlOptions& options,
                                      std::int64_t max_image_bytes) {
   RingtoneSong out;
   const std::string_view read = ringtone.substr(0, std::strlen(ringtone.data()));
@@ -134,7 +149,7 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
     const std::size_t comma = read.find(',', at < notes ? notes : at);
     return comma == std::string_view::npos ? read.size() : comma;
   };
-  Prober prober(read, max_image_bytes);
+  Prober prober(read, options, max_image_bytes);
   // Prefixes of 64 KiB, 128 KiB, ... until one passes or the whole fits.
   // Where the first note not known to fit begins.
   std::size_t fits_before = notes == std::string_view::npos ? read.size() : notes;
@@ -143,7 +158,7 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
     if (end == read.size()) {
       out.song.text = std::move(prober.text());
       std::int64_t length = 0;
-      out.song.warnings = print_warnings(ringtone, source, &length);
+      out.song.warnings = print_warnings(ringtone, source, options, &length);
       return out;
     }
     fits_before = end + 1;
@@ -177,7 +192,8 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
 std::optional<int> ringtone_to_song(const Options& o, const char* command,
                                     std::int64_t max_image_bytes, Input& in, std::string& song) {
   const char* nothing = std::strcmp(command, "play") == 0 ? "nothing played" : "nothing written";
-  RingtoneSong converted = convert_ringtone_within(in.text, in.source, max_image_bytes);
+  RingtoneSong converted =
+      convert_ringtone_within(in.text, in.source, rtttl_options(o), max_image_bytes);
   if (converted.too_long) {
     std::string where;
     if (converted.located) {
@@ -201,7 +217,7 @@ std::optional<int> ringtone_to_song(const Options& o, const char* command,
 namespace {
 
 int run(const Options& o, Input& in) {
-  const ConvertedRingtone song = convert_ringtone(in.text, in.source);
+  const ConvertedRingtone song = convert_ringtone(in.text, in.source, rtttl_options(o));
   if (o.strict && song.warnings > 0) {
     std::fprintf(stderr, "tuvello import: %s; --strict: nothing written\n",
                  plural(song.warnings, "warning").c_str());
@@ -234,6 +250,12 @@ constexpr OptionHelp kOptions[] = {
     {Opt::output,
      "write the song text to FILE (- for standard output, the default); an existing FILE is "
      "replaced only once the whole text is written"},
+    {Opt::octave_shift,
+     "how notes outside octaves 3 to 6 come into reach: auto (the default) moves the whole tune by "
+     "the fewest whole octaves that play every note exactly, if it spans at most four octaves, "
+     "and else by those that keep the most notes; none moves each such note alone into octave 3 "
+     "or 6; N (-8 to 8) moves the whole tune N octaves up (negative: down), then each note still "
+     "out of reach alone"},
     {Opt::strict, "write nothing and fail if there is any warning"},
     {Opt::max_input, "refuse a ringtone longer than N bytes (K, M or G suffix; default 64M)"},
     {Opt::help, "show this help"},
@@ -254,11 +276,12 @@ cannot keep as written is reported on standard error, one line each:
 
 where FILE is the file name, <argument> or <stdin>, and LINE and COLUMN locate
 the byte concerned in the ringtone: octaves out of reach (3 to 6 play exactly;
-others move to 3 or 6), notes shorter than 20 ms (played as 20 ms) or longer
-than 500 ms (played as repeated notes), a tune whose length drifts by more than
-1 %, and malformed parts (missing sections, unknown settings or notes, bad
-numbers), which are skipped or read as RTTTL players read them. Settings left
-out are d=4, o=6, b=63. One ringtone per input.
+by default a tune reaching past them moves whole by whole octaves, keeping its
+melody, see --octave-shift), notes shorter than 20 ms (played as 20 ms) or
+longer than 500 ms (played as repeated notes), a tune whose length drifts by
+more than 1 %, and malformed parts (missing sections, unknown settings or
+notes, bad numbers), which are skipped or read as RTTTL players read them.
+Settings left out are d=4, o=6, b=63. One ringtone per input.
 
 Without RTTTL or -f the ringtone is read from standard input, which must not
 be a terminal.)",

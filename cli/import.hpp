@@ -10,8 +10,12 @@
 #include <string_view>
 
 #include "command.hpp"
+#include "tuvello.h"
 
 namespace tuvello::cli {
+
+// The converter's options as the tool's --octave-shift sets them.
+TUVELLO_RtttlOptions rtttl_options(const Options& o);
 
 struct ConvertedRingtone {
   std::string text;          // the song text
@@ -22,7 +26,8 @@ struct ConvertedRingtone {
 // each warning printed to standard error as "SOURCE:LINE:COLUMN: warning:
 // MESSAGE". The converter reads the ringtone up to its first NUL byte, which
 // is reported too. Throws std::bad_alloc when memory runs out.
-ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source);
+ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source,
+                                   const TUVELLO_RtttlOptions& options);
 
 struct RingtoneSong {
   ConvertedRingtone song;     // when the image fits
@@ -38,6 +43,7 @@ struct RingtoneSong {
 // before the limit, however much song text each note makes; song text is
 // held only below the length whose image could still fit.
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
+                                     const TUVELLO_RtttlOptions& options,
                                      std::int64_t max_image_bytes);
 
 // For render and play with --rtttl: converts the ringtone in `in` into

@@ -22,13 +22,13 @@ struct OptionName {
 };
 
 constexpr OptionName kNames[] = {
-    {Opt::text, nullptr, 0, "TEXT"},         {Opt::ringtone, nullptr, 0, "RTTTL"},
-    {Opt::file, "file", 'f', "FILE"},        {Opt::output, "output", 'o', "FILE"},
-    {Opt::quiet, "quiet", 'q', nullptr},     {Opt::strict, "strict", 0, nullptr},
-    {Opt::rtttl, "rtttl", 0, nullptr},       {Opt::max_bytes, "max-bytes", 0, "N"},
-    {Opt::max_input, "max-input", 0, "N"},   {Opt::print_text, "text", 0, nullptr},
-    {Opt::json, "json", 0, nullptr},         {Opt::help, "help", 'h', nullptr},
-    {Opt::version, "version", 'V', nullptr},
+    {Opt::text, nullptr, 0, "TEXT"},       {Opt::ringtone, nullptr, 0, "RTTTL"},
+    {Opt::file, "file", 'f', "FILE"},      {Opt::output, "output", 'o', "FILE"},
+    {Opt::quiet, "quiet", 'q', nullptr},   {Opt::strict, "strict", 0, nullptr},
+    {Opt::rtttl, "rtttl", 0, nullptr},     {Opt::octave_shift, "octave-shift", 0, "N|auto|none"},
+    {Opt::max_bytes, "max-bytes", 0, "N"}, {Opt::max_input, "max-input", 0, "N"},
+    {Opt::print_text, "text", 0, nullptr}, {Opt::json, "json", 0, nullptr},
+    {Opt::help, "help", 'h', nullptr},     {Opt::version, "version", 'V', nullptr},
 };
 
 const OptionName& name_of(Opt option) {
@@ -115,6 +115,21 @@ std::optional<std::size_t> parse_max_input(std::string s) {
   return static_cast<std::size_t>(n);
 }
 
+// "auto", "none" or a whole number of octaves from -8 to 8 ("+1" too).
+bool parse_octave_shift(std::string_view s, Options& o) {
+  if (s == "auto" || s == "none") {
+    o.octave_shift = s == "auto" ? TUVELLO_OCTAVE_SHIFT_AUTO : TUVELLO_OCTAVE_SHIFT_NONE;
+    o.octaves = 0;
+    return true;
+  }
+  const bool negative = s.starts_with('-');
+  if (negative || s.starts_with('+')) s.remove_prefix(1);
+  if (s.size() != 1 || s[0] < '0' || s[0] > '8') return false;
+  o.octave_shift = TUVELLO_OCTAVE_SHIFT_BY;
+  o.octaves = negative ? -(s[0] - '0') : s[0] - '0';
+  return true;
+}
+
 // The option getopt_long stopped at: "--name" as written, or "-x" for a short
 // one, also inside a group such as -qx.
 std::string shown_option(const std::string& seen, const std::string& long_name) {
@@ -184,6 +199,10 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
   }
   longs.push_back({nullptr, 0, nullptr, 0});
 
+  bool octave_shift = false;
+  // A bad value is reported once every option is read: --help after it
+  // still shows the help.
+  std::optional<std::string> bad_value;
   opterr = 0;
   optind = 1;
   for (;;) {
@@ -232,6 +251,12 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
       case Opt::json:
         o.json = true;
         break;
+      case Opt::octave_shift:
+        octave_shift = true;
+        if (!parse_octave_shift(optarg, o) && !bad_value) {
+          bad_value = "--octave-shift needs auto, none or a whole number of octaves from -8 to 8";
+        }
+        break;
       case Opt::max_bytes: {
         const std::optional<std::int64_t> n = parse_max_bytes(optarg);
         if (!n) return "--max-bytes needs a whole number from 44 to 2147483647";
@@ -249,7 +274,9 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
         break;
     }
   }
+  if (bad_value) return bad_value;
   const bool ringtone = command.takes(Opt::ringtone) || o.rtttl;
+  if (octave_shift && !ringtone) return "--octave-shift is for a ringtone: give --rtttl too";
   for (int i = optind; i < argc; ++i) {
     const std::string a = argv[i];
     if (!command.reads_input()) return "unexpected argument '" + escape_name(a) + "'";

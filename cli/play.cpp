@@ -176,6 +176,9 @@ constexpr OptionHelp kOptions[] = {
     {Opt::rtttl,
      "the input is an RTTTL ringtone: play what 'tuvello import' makes of it (its warnings go to "
      "standard error)"},
+    {Opt::octave_shift,
+     "with --rtttl: how notes outside octaves 3 to 6 come into reach, as for 'tuvello import' "
+     "(auto, the default; none; or N octaves)"},
     {Opt::max_input, "refuse a song text longer than N bytes (K, M or G suffix; default 64M)"},
     {Opt::help, "show this help"},
     {Opt::version, "show the version"},

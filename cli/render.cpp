@@ -107,6 +107,9 @@ constexpr OptionHelp kOptions[] = {
      "the input is an RTTTL ringtone: render what 'tuvello import' makes of it (its warnings go "
      "to standard error); one whose image would pass the limit is refused, naming the note where "
      "it does"},
+    {Opt::octave_shift,
+     "with --rtttl: how notes outside octaves 3 to 6 come into reach, as for 'tuvello import' "
+     "(auto, the default; none; or N octaves)"},
     {Opt::max_bytes,
      "fail instead of producing an image longer than N bytes (44 to 2147483647, the default)"},
     {Opt::max_input,

@@ -936,7 +936,7 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
         self.assertFalse(self.captured.exists())
 
     def test_a_ringtone_plays_as_its_song_text(self):
-        r = self.play("-q", "--rtttl", "t:d=8,o=5,b=150:c,e,g9")
+        r = self.play("-q", "--rtttl", "--octave-shift", "none", "t:d=8,o=5,b=150:c,e,g9")
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stderr, b"<argument>:1:21: warning: octave 9 is out of reach (3 to 6 "
                          b"play exactly): its notes play in octave 6 (said once per octave)\n")
@@ -997,7 +997,7 @@ class ImportConvertsRingtones(unittest.TestCase):
     SONG = "len:240;oct:7;c;e;len:480;g;p;c;c"
 
     def test_the_song_text_is_printed_and_the_warnings_located(self):
-        r = run("import", self.RINGTONE)
+        r = run("import", "--octave-shift", "none", self.RINGTONE)
         self.assertEqual((r.returncode, r.stdout.decode()), (0, self.SONG + "\n"))
         self.assertEqual(
             r.stderr.decode().splitlines(),
@@ -1008,6 +1008,34 @@ class ImportConvertsRingtones(unittest.TestCase):
              "tune)"])
         r = run("import", "-", input=b"t:d=8,o=5,b=150:c,e,g\n", stdin=None)
         self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"len:200;oct:3;c;e;g\n", b""))
+
+    def test_octave_shift_keeps_the_melody_by_default(self):
+        # d7 d7 d7 d6: moved alone, the three d7 play as the d6 after them.
+        ringtone = "t:d=8,o=5,b=150:d7,d7,d7,d6"
+        for args, song, warned in (
+            ((), "len:200;oct:7;d;d;d;oct:3;d", "it plays an octave lower, every note exact"),
+            (("--octave-shift=auto",), "len:200;oct:7;d;d;d;oct:3;d", "an octave lower"),
+            (("--octave-shift", "none"), "len:200;oct:7;d;d;d;d", "its notes play in octave 6"),
+            (("--octave-shift", "-1"), "len:200;oct:7;d;d;d;oct:3;d", None),
+            (("--octave-shift", "+1"), "len:200;oct:7;d;d;d;d", "notes 1 to 4"),
+        ):
+            with self.subTest(args=args):
+                r = run("import", *args, ringtone)
+                self.assertEqual((r.returncode, r.stdout.decode()), (0, song + "\n"))
+                if warned is None:
+                    self.assertEqual(r.stderr, b"")
+                else:
+                    self.assertIn(warned, r.stderr.decode())
+        for args, song in (((), "len:240;oct:3;c;e;len:480;g;p;oct:7;c;c"),
+                           (("--octave-shift", "none"), self.SONG)):
+            r = run("render", "--rtttl", *args, self.RINGTONE)
+            self.assertEqual(r.stdout, run("render", song).stdout, args)
+        for args, message in ((("import", "--octave-shift", "9", "t"), "from -8 to 8"),
+                              (("import", "--octave-shift", "x", "t"), "from -8 to 8"),
+                              (("render", "--octave-shift", "1", "c"), "give --rtttl too")):
+            r = run(*args)
+            self.assertEqual((r.returncode, r.stdout), (2, b""), args)
+            self.assertIn(message, r.stderr.decode())
 
     def test_a_file_is_read_with_lines_and_columns_and_written_whole(self):
         with tempfile.TemporaryDirectory() as d:
@@ -1031,7 +1059,7 @@ class ImportConvertsRingtones(unittest.TestCase):
                              ["tune.rtttl", "tune.txt"])
 
     def test_render_takes_a_ringtone_as_its_song_text(self):
-        r = run("render", "--rtttl", self.RINGTONE)
+        r = run("render", "--rtttl", "--octave-shift", "none", self.RINGTONE)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout, run("render", self.SONG).stdout)
         self.assertIn(b"<argument>:1:33: warning: octave 7 is out of reach", r.stderr)
