@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "reference_note_block.hpp"
+#include "reference_walk.hpp"
 #include "synth/note_block.hpp"
 #include "text/interpreter.hpp"
 #include "tuvello.h"
@@ -200,6 +201,94 @@ void Measure(benchmark::State& state) {
   state.SetBytesProcessed(static_cast<std::int64_t>(text.size()) * state.iterations());
 }
 BENCHMARK(Measure)->ArgName("MB")->Arg(100)->Unit(benchmark::kMillisecond);
+
+// Song texts as people and converters write them: a million commands of one
+// to eight bytes, notes more often than settings, lengths kept short enough
+// for the image to stay under its limit (about 4.1 MB); and 5 MB of ";", a
+// text of empty commands.
+const std::string& walk_text(std::int64_t which) {
+  static const std::string realistic = [] {
+    static const char* const kNotes[] = {"c", "cs", "d", "ds", "e", "f", "fs",
+                                         "g", "gs", "a", "b",  "h", "p"};
+    std::string t;
+    std::uint32_t seed = 22;
+    const auto next = [&seed](std::uint32_t n) {
+      seed = seed * 1664525u + 1013904223u;
+      return (seed >> 8) % n;
+    };
+    for (int i = 0; i < 1000000; ++i) {
+      if (next(100) < 57) {
+        t += kNotes[next(13)];
+      } else {
+        switch (next(5)) {
+          case 0:
+            t += "len:" + std::to_string(20 + next(41));
+            break;
+          case 1:
+            t += "vol:" + std::to_string(5 + next(96));
+            break;
+          case 2:
+            t += "oct:" + std::to_string(next(9));
+            break;
+          case 3:
+            t += next(2) != 0 ? "pipe:1" : "pipe:0";
+            break;
+          default:
+            t += next(2) != 0 ? "dec:1" : "dec:0";
+            break;
+        }
+      }
+      t += ';';
+    }
+    return t;
+  }();
+  static const std::string semicolons(5000000, ';');
+  return which == 0 ? realistic : semicolons;
+}
+
+enum WalkWay { kReferenceWalk, kMeasure, kNoteCount, kWarningCount, kWarningVisit };
+
+// The text walks over the two texts: 0 the reference walk (the yardstick),
+// 1 TUVELLO_MeasureSong, 2 TUVELLO_ForEachNote without a visitor, 3
+// TUVELLO_ForEachWarning without a visitor, 4 the same with a visitor that
+// counts (every message written). MB/s.
+void TextWalk(benchmark::State& state) {
+  const std::string& text = walk_text(state.range(0));
+  const auto count = [](const TUVELLO_Warning*, void* n) {
+    ++*static_cast<long*>(n);
+    return 0;
+  };
+  long counted = 0;
+  for (auto _ : state) {
+    switch (state.range(1)) {
+      case kReferenceWalk: {
+        tuvello_test::ReferenceWalk walk(text);
+        tuvello::text::Command c;
+        std::int64_t notes = 0;
+        while (walk.next(c)) notes += c.kind == tuvello::text::Key::note;
+        benchmark::DoNotOptimize(notes);
+        break;
+      }
+      case kMeasure:
+        benchmark::DoNotOptimize(TUVELLO_MeasureSong(text.c_str()));
+        break;
+      case kNoteCount:
+        benchmark::DoNotOptimize(TUVELLO_ForEachNote(text.c_str(), nullptr, nullptr));
+        break;
+      case kWarningCount:
+        benchmark::DoNotOptimize(TUVELLO_ForEachWarning(text.c_str(), nullptr, nullptr));
+        break;
+      case kWarningVisit:
+        benchmark::DoNotOptimize(TUVELLO_ForEachWarning(text.c_str(), count, &counted));
+        break;
+    }
+  }
+  state.SetBytesProcessed(static_cast<std::int64_t>(text.size()) * state.iterations());
+}
+BENCHMARK(TextWalk)
+    ->ArgNames({"text", "way"})
+    ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4}})
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

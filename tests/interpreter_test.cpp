@@ -5,8 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <random>
 #include <string>
 #include <vector>
+
+#include "reference_walk.hpp"
 
 using namespace tuvello::text;
 
@@ -217,6 +224,152 @@ TEST(Interpreter, TakesTimeLinearInTheTextsLength) {
   EXPECT_TRUE(interpret(text, sink, &observer));
   EXPECT_EQ(commands, 1000000u);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10));
+}
+
+// ---- The fast walk against the straightforward one --------------------------
+
+void expect_same_settings(const NoteSettings& got, const NoteSettings& want) {
+  EXPECT_EQ(got.length_ms, want.length_ms);
+  EXPECT_EQ(std::memcmp(&got.volume, &want.volume, sizeof got.volume), 0);
+  EXPECT_EQ(got.multiplier, want.multiplier);
+  EXPECT_EQ(got.pipe, want.pipe);
+  EXPECT_EQ(got.decay, want.decay);
+}
+
+// Every command of `text` read by CommandWalk equals the reference walk's
+// reading, field by field, with the same settings after it; and a walk
+// resumed from any place between commands goes on exactly as the first.
+void expect_walks_agree(std::string_view text) {
+  SCOPED_TRACE(testing::Message() << "text of " << text.size() << " bytes: \""
+                                  << std::string(text.substr(0, 80)) << "\"");
+  tuvello_test::ReferenceWalk reference(text);
+  CommandWalk walk(text);
+  std::vector<CommandWalk::Place> places{walk.place()};
+  std::vector<Command> commands;
+  Command want, got;
+  while (reference.next(want)) {
+    ASSERT_TRUE(walk.step()) << "command " << want.number;
+    walk.describe(got);
+    ASSERT_EQ(got.number, want.number);
+    ASSERT_EQ(got.offset, want.offset);
+    ASSERT_EQ(got.written.data(), want.written.data());
+    ASSERT_EQ(got.written.size(), want.written.size());
+    EXPECT_EQ(got.key.data(), want.key.data());
+    EXPECT_EQ(got.key.size(), want.key.size());
+    EXPECT_EQ(got.value.data(), want.value.data());
+    EXPECT_EQ(got.value.size(), want.value.size());
+    EXPECT_EQ(got.extra.size(), want.extra.size());
+    EXPECT_EQ(got.has_value, want.has_value);
+    EXPECT_EQ(got.parsed.value, want.parsed.value);
+    EXPECT_EQ(got.parsed.has_digits, want.parsed.has_digits);
+    EXPECT_EQ(got.parsed.saturated, want.parsed.saturated);
+    EXPECT_EQ(got.parsed.consumed, want.parsed.consumed);
+    ASSERT_EQ(got.kind, want.kind) << "command " << want.number;
+    ASSERT_EQ(walk.kind(), want.kind);
+    EXPECT_EQ(got.fate, want.fate);
+    EXPECT_EQ(walk.has_value(), want.has_value);
+    if (want.kind == Key::note) {
+      EXPECT_EQ(walk.frequency(), want.frequency);
+    }
+    // A plain setting is one the warnings have nothing to say about.
+    if (walk.plain_setting()) {
+      EXPECT_EQ(want.fate, Fate::setting_applied);
+      EXPECT_EQ(want.parsed.consumed, want.value.size());
+      EXPECT_TRUE(want.parsed.has_digits && !want.parsed.saturated && want.extra.empty());
+    }
+    expect_same_settings(walk.settings(), reference.settings());
+    if (!walk.done()) places.push_back(walk.place());
+    commands.push_back(want);
+  }
+  EXPECT_FALSE(walk.step());
+  // Resumed walks, from every place (at most 40 of them for long texts).
+  const std::size_t stride = places.size() / 40 + 1;
+  for (std::size_t p = 0; p < places.size(); p += stride) {
+    CommandWalk resumed(text, places[p]);
+    for (std::size_t i = places[p].number; i < commands.size(); ++i) {
+      ASSERT_TRUE(resumed.step()) << "resumed at " << p;
+      ASSERT_EQ(resumed.number(), commands[i].number);
+      ASSERT_EQ(resumed.kind(), commands[i].kind);
+      ASSERT_EQ(resumed.fate(), commands[i].fate);
+    }
+    EXPECT_FALSE(resumed.step());
+  }
+}
+
+TEST(FastWalk, ReadsHandWrittenTextsAsTheReferenceWalk) {
+  const std::string long_key(70, 'c');
+  const std::vector<std::string> texts{
+      "",
+      " ",
+      "   ",
+      ";",
+      ";;",
+      " ; ",
+      "c",
+      "c;",
+      "c;;",
+      ";c",
+      "  c ;  ",
+      "C ; D",
+      "cs;Cs;CS;cS;ds;fs;gs;a;b;h;p;P;H",
+      "len:200;vol:80;oct:2;pipe:1;dec:1;c",
+      "LEN:20;Vol:5;oCt:8;PIPE:0;DEC:0;e",
+      "len:19;len:501;vol:4;vol:101;oct:-1;oct:9",
+      "vol:+50;vol:-5;vol:5x;vol:50.9;vol:\t50;vol: 50 ;vol:50:9;vol:50:;vol::;vol:",
+      "vol:4294967346;pipe:4294967296;len:-4294967246;vol:0000000000000000000080",
+      "c:7;c:;c::;:5;:;::;x:5;cc;c d;c\nd;\tc;c\t",
+      "lens;len;le;l;pipes;pip;octs",
+      "\xC3\xA9;\xC0;\xDE:5;\xE0",
+      std::string("c\0d;e", 6),
+      std::string("\0;\0", 3),
+      long_key + ";" + long_key + ":5;c",
+      "len:50;" + std::string(63, ';') + "c",
+      std::string(64, ';'),
+      std::string(65, ';'),
+      std::string(127, ' ') + "c",
+      "len:20" + std::string(58, ' ') + ";c",
+      "[len:20;]"};
+  for (const std::string& text : texts) {
+    expect_walks_agree(text);
+  }
+}
+
+TEST(FastWalk, ReadsRandomTextsAsTheReferenceWalk) {
+  // Bytes of the notation, with ';' and ':' often, spaces and a few others;
+  // commands of every length around the one-word reading's eight bytes and
+  // texts across the 64-byte blocks separators are found in.
+  const std::string pieces[] = {"c",   "cs",  "d",    "Ds",  "p",   "h",  "len",         "LEN",
+                                "vol", "oct", "pipe", "dec", "Dec", ":",  ":",           ";",
+                                ";",   ";",   " ",    "  ",  "5",   "20", "80",          "500",
+                                "-",   "+",   "x",    "\t",  "\n",  "0",  "99999999999", "\xC3"};
+  std::mt19937 random(22);
+  for (int round = 0; round < 4000; ++round) {
+    std::string text;
+    const int parts = static_cast<int>(random() % 60);
+    for (int i = 0; i < parts; ++i) text += pieces[random() % std::size(pieces)];
+    expect_walks_agree(text);
+    if (HasFatalFailure()) return;
+  }
+}
+
+TEST(FastWalk, ReadsTheCorporaAsTheReferenceWalk) {
+  // The identity corpus line by line, each fuzz corpus file whole, and the
+  // identity corpus as one text of many commands.
+  std::string all;
+  std::ifstream lines(TUVELLO_SOURCE_DIR "/tests/data/identity_corpus.txt", std::ios::binary);
+  int texts = 0;
+  for (std::string line; std::getline(lines, line); ++texts) {
+    expect_walks_agree(line);
+    all += line + ";";
+  }
+  for (const auto& entry : std::filesystem::directory_iterator(TUVELLO_SOURCE_DIR "/fuzz/corpus")) {
+    std::ifstream in(entry.path(), std::ios::binary);
+    expect_walks_agree(
+        std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()));
+    ++texts;
+  }
+  expect_walks_agree(all);
+  EXPECT_GT(texts, 50);
 }
 
 }  // namespace

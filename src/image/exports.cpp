@@ -115,7 +115,6 @@ TUVELLO_API int32_t TUVELLO_CloseSong(TUVELLO_SongReader* reader) {
 TUVELLO_API int32_t TUVELLO_ForEachNote(const char* text, TUVELLO_NoteVisitor visit,
                                         void* context) {
   const auto each = [&](const MappedNote& m) {
-    if (visit == nullptr) return true;
     TUVELLO_Note note;
     std::memset(&note, 0, sizeof note);
     note.struct_size = sizeof note;
@@ -133,14 +132,15 @@ TUVELLO_API int32_t TUVELLO_ForEachNote(const char* text, TUVELLO_NoteVisitor vi
     return visit(&note, context) == 0;
   };
   // A song too long for an image has no note map: say so before visiting.
-  if (measure_song(song_text(text)) < 0) return -1;
+  const SongMeasure measured = measure_notes(song_text(text));
+  if (measured.bytes < 0) return -1;
+  if (visit == nullptr) return clamp32(measured.notes);
   return clamp32(for_each_note(song_text(text), each));
 }
 
 TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisitor visit,
                                            void* context) {
   const auto each = [&](const text::Warning& w) {
-    if (visit == nullptr) return true;
     TUVELLO_Warning warning;
     std::memset(&warning, 0, sizeof warning);
     warning.struct_size = sizeof warning;
@@ -151,6 +151,7 @@ TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisi
     warning.message = w.message.data();
     return visit(&warning, context) == 0;
   };
+  if (visit == nullptr) return clamp32(count_warnings(song_text(text)));
   return clamp32(for_each_warning(song_text(text), each));
 }
 

@@ -14,20 +14,26 @@ synth::NoteBlock plan_block(double frequency, const text::NoteSettings& settings
 bool LengthCounter::add(const text::NoteSettings& settings, std::int64_t max_bytes) {
   if (settings.length_ms != planned_length_ms_) {
     planned_length_ms_ = settings.length_ms;
-    planned_bytes_ = plan_block(0.0, settings).bytes;  // the size depends on the length alone
+    planned_bytes_ = synth::block_bytes(settings.length_ms, kSampleRate, kByteRate);
   }
   length_ += planned_bytes_;
   return length_ <= max_bytes;
 }
 
-std::int64_t measure_song(std::string_view text, std::int64_t max_bytes) {
+SongMeasure measure_notes(std::string_view text, std::int64_t max_bytes) {
   text::CommandWalk walk(text);
-  text::Command c;
   LengthCounter counter;
-  while (walk.next(c)) {
-    if (c.kind == text::Key::note && !counter.add(walk.settings(), max_bytes)) return -1;
+  std::size_t notes = 0;
+  while (walk.step()) {
+    if (walk.kind() != text::Key::note) continue;
+    ++notes;
+    if (!counter.add(walk.settings(), max_bytes)) return {-1, notes};
   }
-  return counter.length() <= max_bytes ? counter.length() : -1;
+  return {counter.length() <= max_bytes ? counter.length() : -1, notes};
+}
+
+std::int64_t measure_song(std::string_view text, std::int64_t max_bytes) {
+  return measure_notes(text, max_bytes).bytes;
 }
 
 std::size_t for_each_note(std::string_view text, text::FunctionRef<bool(const MappedNote&)> visit) {
@@ -35,8 +41,9 @@ std::size_t for_each_note(std::string_view text, text::FunctionRef<bool(const Ma
   text::Command c;
   std::int64_t offset = kHeaderBytes;
   std::size_t visited = 0;
-  while (walk.next(c)) {
-    if (c.kind != text::Key::note) continue;
+  while (walk.step()) {
+    if (walk.kind() != text::Key::note) continue;
+    walk.describe(c);
     const synth::NoteBlock block = plan_block(c.frequency, walk.settings());
     ++visited;
     if (!visit(MappedNote{&c, &block, offset})) break;
@@ -50,7 +57,15 @@ std::size_t for_each_warning(std::string_view text, text::WarningSink visit) {
   const auto fits = [&counter](double, const text::NoteSettings& settings) {
     return counter.add(settings, kMaxImageBytes);
   };
-  return text::for_each_warning(text, kMaxImageBytes, fits, visit);
+  return text::for_each_warning(text, kMaxImageBytes, fits, &visit);
+}
+
+std::size_t count_warnings(std::string_view text) {
+  LengthCounter counter;
+  const auto fits = [&counter](double, const text::NoteSettings& settings) {
+    return counter.add(settings, kMaxImageBytes);
+  };
+  return text::for_each_warning(text, kMaxImageBytes, fits, nullptr);
 }
 
 SongStream::SongStream(std::string_view text, std::int64_t size)
@@ -73,10 +88,9 @@ bool SongStream::seek(std::int64_t offset) {
 
 bool SongStream::next_block() {
   block_start_ += block_.bytes;
-  text::Command c;
-  while (walk_.next(c)) {
-    if (c.kind != text::Key::note) continue;
-    block_ = plan_block(c.frequency, walk_.settings());
+  while (walk_.step()) {
+    if (walk_.kind() != text::Key::note) continue;
+    block_ = plan_block(walk_.frequency(), walk_.settings());
     sounding_bytes_ = synth::samples_written(block_);
     return true;
   }

@@ -38,6 +38,14 @@ class LengthCounter {
 // `max_bytes`. Reads the text only as far as that is known.
 std::int64_t measure_song(std::string_view text, std::int64_t max_bytes = kMaxImageBytes);
 
+// The same, with the number of notes and pauses read (all of them unless the
+// length passed `max_bytes`).
+struct SongMeasure {
+  std::int64_t bytes;
+  std::size_t notes;
+};
+SongMeasure measure_notes(std::string_view text, std::int64_t max_bytes = kMaxImageBytes);
+
 // One note of the note map: the command and the block it made.
 struct MappedNote {
   const text::Command* command;
@@ -52,6 +60,9 @@ std::size_t for_each_note(std::string_view text, text::FunctionRef<bool(const Ma
 // Visits the warnings of `text` in text order (text::for_each_warning) with
 // this image's size limit; returns how many were visited.
 std::size_t for_each_warning(std::string_view text, text::WarningSink visit);
+
+// How many warnings for_each_warning would visit, without writing a message.
+std::size_t count_warnings(std::string_view text);
 
 // The bytes of a song image, produced in order as they are read. Holds the
 // text by reference and a few KiB of its own, whatever the song's length.

@@ -174,6 +174,11 @@ NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& setti
   return b;
 }
 
+std::int32_t block_bytes(std::int32_t length_ms, std::uint32_t sample_rate,
+                         std::uint32_t byte_rate) {
+  return length_plan(length_ms, sample_rate, byte_rate).bytes;
+}
+
 void write_frames(const NoteBlock& b, std::int32_t first, std::int32_t count, std::uint8_t* out,
                   SineKernel kernel) {
   assert(b.frequency != 0.0 && first >= 1 && (first - 1) % kFrameAlignment == 0);

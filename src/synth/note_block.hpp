@@ -40,6 +40,11 @@ struct NoteBlock {
 NoteBlock plan_note_block(double note_frequency, const text::NoteSettings& settings,
                           std::uint32_t sample_rate, std::uint32_t byte_rate);
 
+// The size in bytes of the block of a note `length_ms` long: what
+// plan_note_block gives, without the rest of the plan.
+std::int32_t block_bytes(std::int32_t length_ms, std::uint32_t sample_rate,
+                         std::uint32_t byte_rate);
+
 // The bytes at the block's start that carry samples: every frame's sample,
 // or none for a pause, whose block is silence. The rest of the block is zero.
 inline std::int32_t samples_written(const NoteBlock& block) {

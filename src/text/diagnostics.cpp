@@ -18,10 +18,18 @@ class Message {
     for (const char ch : s) put(ch);
   }
   void add_number(std::int64_t v) {
+    // Digits from the last, of the magnitude taken unsigned (INT64_MIN too).
     char digits[24];
-    std::snprintf(digits, sizeof digits, "%lld", static_cast<long long>(v));
-    add(digits);
+    std::size_t n = sizeof digits;
+    std::uint64_t u = v < 0 ? 0 - static_cast<std::uint64_t>(v) : static_cast<std::uint64_t>(v);
+    do {
+      digits[--n] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u != 0);
+    if (v < 0) digits[--n] = '-';
+    add({digits + n, sizeof digits - n});
   }
+  void clear() { size_ = 0; }
   // 'BYTES', the first kShownBytes bytes escaped to one line of ASCII.
   void add_quoted(std::string_view bytes) {
     put('\'');
@@ -308,33 +316,79 @@ bool add_setting_reason(Message& m, const Command& c, const NoteSettings& settin
 }  // namespace
 
 std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, NoteFits fits,
-                             WarningSink sink) {
-  // A setting that takes its value as written matters only if a note follows:
-  // a first walk finds the last note, so warnings come out in text order.
-  std::size_t last_note = 0;
-  {
-    CommandWalk walk(text);
-    Command c;
-    while (walk.next(c)) {
-      if (c.kind == Key::note) last_note = c.number;
+                             const WarningSink* sink) {
+  CommandWalk walk(text);
+  // A setting that takes its value as written matters only if a note
+  // follows. The walk looks ahead for the next note when a setting needs to
+  // know, and remembers it until it passes it: every stretch of text is
+  // looked through at most once ahead, and warnings come out in text order.
+  std::size_t next_note = 0;  // number of a note known to come, or 0
+  bool notes_over = false;    // no note follows the place looked from
+  const auto note_follows = [&] {
+    if (next_note > walk.number()) return true;
+    if (notes_over) return false;
+    CommandWalk ahead = walk;
+    while (ahead.step()) {
+      if (ahead.kind() == Key::note) {
+        next_note = ahead.number();
+        return true;
+      }
     }
-  }
-  bool blank_text = true;
-  for (const char ch : text) blank_text = blank_text && ch == ' ';
+    notes_over = true;
+    return false;
+  };
+  const bool blank_text = walk.blank();
 
   std::size_t reported = 0;
   bool too_long = false;
-  CommandWalk walk(text);
   Command c;
-  while (walk.next(c)) {
-    Message m;
+  Message m;
+  while (walk.step()) {
+    // Most commands can be told to have no warning, or its kind, without
+    // looking at their words; the message is written only for a sink.
+    bool plain = false;  // the warning (if any) follows from the fate alone
+    bool passes_limit = false;
+    WarningKind kind = WarningKind::empty;
+    bool warns = false;
+    switch (walk.fate()) {
+      case Fate::empty:
+        plain = true;
+        warns = !blank_text;
+        break;
+      case Fate::unknown_key:
+        plain = true;
+        warns = true;
+        kind = WarningKind::unknown_key;
+        break;
+      case Fate::note_rendered:
+        // Asked of every note until one passes the limit.
+        passes_limit = !too_long && !fits(walk.frequency(), walk.settings());
+        too_long = too_long || passes_limit;
+        plain = !walk.has_value() && !passes_limit;
+        break;
+      case Fate::setting_applied:
+      case Fate::out_of_range:
+        if (walk.plain_setting()) {
+          plain = true;
+          warns = !note_follows();
+          kind = WarningKind::no_effect;
+        }
+        break;
+    }
+    if (plain && (!warns || sink == nullptr)) {
+      reported += warns;
+      continue;
+    }
+
+    walk.describe(c);
+    m.clear();
     m.add("command ");
     m.add_number(static_cast<std::int64_t>(c.number));
     m.add(" ");
     m.add_quoted(c.written);
     m.add(": ");
     const std::size_t prefix = m.size();
-    WarningKind kind = WarningKind::empty;
+    kind = WarningKind::empty;
     switch (c.fate) {
       case Fate::empty:
         if (!blank_text) add_empty_reason(m, c);
@@ -346,8 +400,7 @@ std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, Not
       case Fate::note_rendered:
         kind = WarningKind::ignored_text;
         add_note_value_reason(m, c);
-        if (!too_long && !fits(c.frequency, walk.settings())) {
-          too_long = true;
+        if (passes_limit) {
           kind = WarningKind::too_long;
           if (m.size() > prefix) m.add("; ");
           m.add("the song image passes ");
@@ -357,7 +410,7 @@ std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, Not
         break;
       case Fate::setting_applied:
       case Fate::out_of_range:
-        if (!add_setting_reason(m, c, walk.settings(), &kind) && c.number > last_note) {
+        if (!add_setting_reason(m, c, walk.settings(), &kind) && !note_follows()) {
           kind = WarningKind::no_effect;
           m.add("no note follows, so the setting has no effect");
         }
@@ -365,8 +418,9 @@ std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, Not
     }
     if (m.size() == prefix) continue;
     ++reported;
+    if (sink == nullptr) continue;
     m.c_str();
-    if (!sink(Warning{&c, kind, m.view()})) break;
+    if (!(*sink)(Warning{&c, kind, m.view()})) break;
   }
   return reported;
 }

@@ -38,11 +38,13 @@ using NoteFits = FunctionRef<bool(double frequency, const NoteSettings& settings
 using WarningSink = FunctionRef<bool(const Warning& warning)>;
 
 // Reports the warnings of `text` in text order, at most one per command, and
-// returns how many were reported. `size_limit` is the song image's limit that
-// `fits` applies, as the warning names it. Reads the text twice (the first
-// walk finds the last note) and allocates nothing.
+// returns how many were reported; with a null `sink` it only counts them and
+// writes no message. `size_limit` is the song image's limit that `fits`
+// applies, as the warning names it. Reads the text once, with a look ahead
+// for the next note where a setting's effect depends on one (which covers
+// each stretch of text at most once more), and allocates nothing.
 std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, NoteFits fits,
-                             WarningSink sink);
+                             const WarningSink* sink);
 
 // The longest message, terminating NUL included; longer ones are cut.
 inline constexpr std::size_t kMessageCapacity = 2048;

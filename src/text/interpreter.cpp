@@ -1,46 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "text/interpreter.hpp"
 
-#include <array>
-#include <cstring>
+#include <cassert>
 
 namespace tuvello::text {
 namespace {
-
-struct NoteKey {
-  std::string_view key;
-  double frequency;
-};
-
-// German letter names: "h" is B natural, "b" is B flat; "p" is a pause.
-constexpr std::array<NoteKey, 13> kNotes{{
-    {"c", 261.63},
-    {"cs", 277.18},
-    {"d", 293.66},
-    {"ds", 311.13},
-    {"e", 329.63},
-    {"f", 349.23},
-    {"fs", 369.99},
-    {"g", 392.00},
-    {"gs", 415.30},
-    {"a", 440.00},
-    {"b", 466.16},
-    {"h", 493.88},
-    {"p", 0.0},
-}};
-
-struct SettingKey {
-  std::string_view key;
-  Key kind;
-};
-
-constexpr std::array<SettingKey, 5> kSettings{{
-    {"len", Key::len},
-    {"vol", Key::vol},
-    {"oct", Key::oct},
-    {"pipe", Key::pipe},
-    {"dec", Key::dec},
-}};
 
 constexpr std::size_t kLongestKey = 4;
 
@@ -66,34 +30,6 @@ std::string_view trim_spaces(std::string_view s) {
   return slice(s, b, e);
 }
 
-void apply_setting(Command& c, NoteSettings& settings) {
-  const std::int32_t v = c.parsed.value;
-  if (!accepted_range(c.kind).contains(v)) {
-    c.fate = Fate::out_of_range;
-    return;
-  }
-  c.fate = Fate::setting_applied;
-  switch (c.kind) {
-    case Key::len:
-      settings.length_ms = v;
-      break;
-    case Key::vol:
-      settings.volume = volume_of_percent(v);
-      break;
-    case Key::oct:
-      settings.multiplier = v + 1;
-      break;
-    case Key::pipe:
-      settings.pipe = v != 0;
-      break;
-    case Key::dec:
-      settings.decay = v != 0;
-      break;
-    default:
-      break;
-  }
-}
-
 }  // namespace
 
 Key classify_key(std::string_view key, double* frequency) {
@@ -102,89 +38,99 @@ Key classify_key(std::string_view key, double* frequency) {
   std::array<char, kLongestKey> folded{};
   for (std::size_t i = 0; i < key.size(); ++i) folded[i] = fold_case(key[i]);
   const std::string_view k(folded.data(), key.size());
-  for (const NoteKey& note : kNotes) {
-    if (k == note.key) {
-      *frequency = note.frequency;
+  for (std::size_t i = 0; i < walk_detail::kNoteKeys.size(); ++i) {
+    if (k == walk_detail::kNoteKeys[i]) {
+      *frequency = walk_detail::kNoteFrequencies[i];
       return Key::note;
     }
   }
-  for (const SettingKey& setting : kSettings) {
-    if (k == setting.key) return setting.kind;
+  for (std::size_t i = 0; i < walk_detail::kSettingKeys.size(); ++i) {
+    if (k == walk_detail::kSettingKeys[i]) return walk_detail::kSettingKinds[i];
   }
   return Key::unknown;
 }
 
-AcceptedRange accepted_range(Key setting) {
-  switch (setting) {
-    case Key::len:
-      return kLengthRange;
-    case Key::vol:
-      return kVolumeRange;
-    case Key::oct:
-      return kOctaveRange;
-    default:
-      return kAnyValue;
-  }
-}
-
-CommandWalk::CommandWalk(std::string_view text)
-    // Spaces around the whole text belong to no command.
-    : song_(trim_spaces(text)), base_(static_cast<std::size_t>(song_.data() - text.data())) {}
-
-bool CommandWalk::next(Command& c) {
-  if (done_) return false;
-  const std::size_t end = song_.find(';', pos_);
-  // After the last ";" there is one more command only if the text does not
-  // end with ";" (a blank text is one empty command).
-  if (end == std::string_view::npos && pos_ == song_.size() && number_ > 0) {
-    done_ = true;
-    return false;
-  }
-  const std::size_t stop = end == std::string_view::npos ? song_.size() : end;
-
-  c = Command{};
-  c.number = ++number_;
-  c.offset = base_ + pos_;
-  c.written = slice(song_, pos_, stop);
-  const std::size_t colon = c.written.find(':');
-  c.key = trim_spaces(slice(c.written, 0, colon));
+void split_command(std::string_view written, Command& c) {
+  c.written = written;
+  const std::size_t colon = written.find(':');
+  c.key = trim_spaces(slice(written, 0, colon));
   c.has_value = colon != std::string_view::npos;
+  c.value = {};
+  c.extra = {};
+  c.parsed = {};
   if (c.has_value) {
-    const std::string_view after = slice(c.written, colon + 1, c.written.size());
+    const std::string_view after = slice(written, colon + 1, written.size());
     const std::size_t second = after.find(':');
     c.value = trim_spaces(slice(after, 0, second));
     if (second != std::string_view::npos) c.extra = slice(after, second + 1, after.size());
     c.parsed = parse_integer(c.value);
   }
+  c.frequency = 0.0;
   c.kind = classify_key(c.key, &c.frequency);
+}
+
+CommandWalk::CommandWalk(std::string_view text) : CommandWalk(text, Place{}) {}
+
+CommandWalk::CommandWalk(std::string_view text, const Place& place) {
+  // Spaces around the whole text belong to no command.
+  const std::string_view song = trim_spaces(text);
+  song_ = song.data();
+  size_ = song.size();
+  base_ = static_cast<std::size_t>(song.data() - text.data());
+  // A place before the first command is the text's start.
+  pos_ = place.offset > base_ ? place.offset - base_ : 0;
+  assert(pos_ <= size_);
+  number_ = place.number;
+  settings_ = place.settings;
+  block_ = pos_;
+  if (block_ < size_) load_block();
+}
+
+void CommandWalk::read_generally() {
+  Command c;
+  split_command({song_ + start_, length_}, c);
+  kind_ = c.kind;
+  has_value_ = c.has_value;
+  plain_ = false;
   switch (c.kind) {
     case Key::empty:
-      c.fate = Fate::empty;
+      fate_ = Fate::empty;
       break;
     case Key::unknown:
-      c.fate = Fate::unknown_key;
+      fate_ = Fate::unknown_key;
       break;
     case Key::note:
-      c.fate = Fate::note_rendered;
+      fate_ = Fate::note_rendered;
+      frequency_ = c.frequency;
       break;
     default:
-      apply_setting(c, settings_);
+      apply(c.parsed.value);
+      plain_ = fate_ == Fate::setting_applied && c.parsed.has_digits && !c.parsed.saturated &&
+               c.parsed.consumed == c.value.size() && c.extra.empty();
       break;
   }
-  if (end == std::string_view::npos) {
-    done_ = true;
-  } else {
-    pos_ = end + 1;
-  }
-  return true;
+}
+
+void CommandWalk::describe(Command& c) const {
+  c.number = number_;
+  c.offset = base_ + start_;
+  split_command({song_ + start_, length_}, c);
+  assert(c.kind == kind_);
+  c.fate = fate_;
 }
 
 bool interpret(std::string_view text, NoteSink sink, const CommandObserver* observer) {
   CommandWalk walk(text);
+  if (observer == nullptr) {
+    while (walk.step()) {
+      if (walk.kind() == Key::note && !sink(walk.frequency(), walk.settings())) return false;
+    }
+    return true;
+  }
   Command c;
   while (walk.next(c)) {
     if (c.kind == Key::note && !sink(c.frequency, walk.settings())) return false;
-    if (observer != nullptr) (*observer)(c, walk.settings());
+    (*observer)(c, walk.settings());
   }
   return true;
 }

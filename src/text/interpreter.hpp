@@ -8,6 +8,8 @@
 // (A-Z). Empty commands, unknown keys and out-of-range values are skipped.
 #pragma once
 
+#include <array>
+#include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <string_view>
@@ -15,6 +17,7 @@
 #include "text/function_ref.hpp"
 #include "text/integer_parse.hpp"
 #include "text/note_settings.hpp"
+#include "text/separators.hpp"
 
 namespace tuvello::text {
 
@@ -56,33 +59,356 @@ using CommandObserver = FunctionRef<void(const Command& command, const NoteSetti
 Key classify_key(std::string_view key, double* frequency);
 
 // The accepted values of a setting key.
-AcceptedRange accepted_range(Key setting);
+constexpr AcceptedRange accepted_range(Key setting) {
+  switch (setting) {
+    case Key::len:
+      return kLengthRange;
+    case Key::vol:
+      return kVolumeRange;
+    case Key::oct:
+      return kOctaveRange;
+    default:
+      return kAnyValue;
+  }
+}
+
+// Splits the bytes of one command into key, value and extra, reads the value
+// and names the key: every field of `c` but number, offset and fate.
+void split_command(std::string_view written, Command& c);
+
+namespace walk_detail {
+
+// Keys of up to four bytes, folded to lower case, as little-endian words.
+constexpr std::uint32_t word_of(std::string_view key) {
+  std::uint32_t w = 0;
+  for (std::size_t i = 0; i < key.size(); ++i) {
+    w |= std::uint32_t{static_cast<unsigned char>(key[i])} << (8 * i);
+  }
+  return w;
+}
+
+struct KeyEntry {
+  std::uint32_t word = 0;  // 0: no key in this slot
+  Key kind = Key::unknown;
+  std::uint8_t note = 0;  // index into kNoteFrequencies
+};
+
+// German letter names: "h" is B natural, "b" is B flat; "p" is a pause.
+inline constexpr std::array<std::string_view, 13> kNoteKeys{"c", "cs", "d", "ds", "e", "f", "fs",
+                                                            "g", "gs", "a", "b",  "h", "p"};
+inline constexpr std::array<double, 13> kNoteFrequencies{261.63, 277.18, 293.66, 311.13, 329.63,
+                                                         349.23, 369.99, 392.00, 415.30, 440.00,
+                                                         466.16, 493.88, 0.0};
+inline constexpr std::array<std::string_view, 5> kSettingKeys{"len", "vol", "oct", "pipe", "dec"};
+inline constexpr std::array<Key, 5> kSettingKinds{Key::len, Key::vol, Key::oct, Key::pipe,
+                                                  Key::dec};
+
+// A perfect hash of the 18 keys into 64 slots: the top six bits of the folded
+// word times a multiplier found at compile time.
+inline constexpr int kSlotBits = 6;
+constexpr std::uint32_t slot_of(std::uint32_t word, std::uint32_t multiplier) {
+  return (word * multiplier) >> (32 - kSlotBits);
+}
+
+constexpr bool separates_keys(std::uint32_t multiplier) {
+  std::array<bool, 1 << kSlotBits> taken{};
+  const auto take = [&](std::string_view key) {
+    const std::uint32_t s = slot_of(word_of(key), multiplier);
+    if (taken[s]) return false;
+    taken[s] = true;
+    return true;
+  };
+  for (const std::string_view k : kNoteKeys) {
+    if (!take(k)) return false;
+  }
+  for (const std::string_view k : kSettingKeys) {
+    if (!take(k)) return false;
+  }
+  return true;
+}
+
+inline constexpr std::uint32_t kMultiplier = [] {
+  std::uint32_t m = 0x9E3779B1u;
+  while (!separates_keys(m)) m += 2;
+  return m;
+}();
+
+inline constexpr std::array<KeyEntry, 1 << kSlotBits> kKeyTable = [] {
+  std::array<KeyEntry, 1 << kSlotBits> table{};
+  for (std::size_t i = 0; i < kNoteKeys.size(); ++i) {
+    const std::uint32_t w = word_of(kNoteKeys[i]);
+    table[slot_of(w, kMultiplier)] = {w, Key::note, static_cast<std::uint8_t>(i)};
+  }
+  for (std::size_t i = 0; i < kSettingKeys.size(); ++i) {
+    const std::uint32_t w = word_of(kSettingKeys[i]);
+    table[slot_of(w, kMultiplier)] = {w, kSettingKinds[i], 0};
+  }
+  return table;
+}();
+
+// The key of `length` (1 to 4) bytes in the low bytes of `word`; the bytes
+// after it do not matter. Setting bit 5 of every byte folds A-Z onto a-z and leaves the keys'
+// lower-case letters as they are; no other byte becomes one of them.
+inline const KeyEntry& look_up(std::uint64_t word, std::size_t length) {
+  const std::uint32_t used = 0xFFFFFFFFu >> (8 * (4 - length));
+  const std::uint32_t folded = (static_cast<std::uint32_t>(word) | 0x20202020u) & used;
+  const KeyEntry& e = kKeyTable[slot_of(folded, kMultiplier)];
+  static constexpr KeyEntry kUnknown{};
+  return e.word == folded ? e : kUnknown;
+}
+
+// The low `length` (0 to 8) bytes of a word.
+constexpr std::uint64_t byte_mask(std::size_t length) {
+  return length >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * length)) - 1;
+}
+
+// Whether the `length` (1 to 4) low bytes of `word` are all ASCII digits;
+// the higher bytes are zero.
+constexpr bool all_digits(std::uint64_t word, std::size_t length) {
+  // A byte is a digit when subtracting '0' does not borrow and adding 0x46
+  // (0x7F - '9') does not pass 0x7F.
+  const std::uint64_t below = (word | 0x80808080u) - 0x30303030u;
+  const std::uint64_t above = word + 0x46464646u;
+  return ((~below | above | word) & 0x80808080u & byte_mask(length)) == 0;
+}
+
+// The number the `length` (0 to 4) digits in the low bytes of `word` spell,
+// first digit lowest.
+constexpr std::int32_t digits_value(std::uint64_t word, std::size_t length) {
+  // Digits up to the top of four bytes, zeros before them; then pairs, then
+  // the two halves are combined.
+  const int shift = static_cast<int>(8 * (4 - length));
+  std::uint64_t d = ((word - (0x30303030u & byte_mask(length))) << shift) & 0xFFFFFFFFu;
+  d = (d * 10 + (d >> 8)) & 0x00FF00FFu;
+  d = (d * 100 + (d >> 16)) & 0x0000FFFFu;
+  return static_cast<std::int32_t>(d);
+}
+
+// The accepted range of each key, by Key.
+inline constexpr std::array<AcceptedRange, 8> kRanges{kAnyValue,    kAnyValue,    kAnyValue,
+                                                      kLengthRange, kVolumeRange, kOctaveRange,
+                                                      kAnyValue,    kAnyValue};
+
+// "vol" percentages as volumes, worked out once; 0 for the others.
+inline constexpr auto kVolumes = [] {
+  std::array<float, kVolumeRange.high + 1> v{};
+  for (std::int32_t p = kVolumeRange.low; p <= kVolumeRange.high; ++p) v[p] = volume_of_percent(p);
+  return v;
+}();
+
+}  // namespace walk_detail
 
 // Reads the commands of a song text one at a time, from the default
 // settings, applying each setting as it goes: the one interpreter behind
 // rendering, measuring, the note map and the warnings. Holds no copy of the
 // text, which must outlive the walk, and allocates nothing.
+//
+// Separators are found 64 bytes at a time (text/separators.hpp); a command
+// of up to eight bytes without spaces is then read from one word, which is
+// nearly every command a person or a converter writes. Others take the
+// general route (split_command); both give the same reading.
 class CommandWalk {
  public:
+  // Where a walk stands between two commands: enough to go on from there.
+  struct Place {
+    std::size_t offset = 0;  // of the next command in the text
+    std::size_t number = 0;  // commands read before it
+    NoteSettings settings;
+  };
+
   // `text` ends at its first NUL or its size, whichever comes first is up to
   // the caller.
   explicit CommandWalk(std::string_view text);
 
-  // Reads the next command into `c` and applies it: a setting changes
-  // settings(), a note leaves them as it plays with them. Returns false, with
-  // `c` untouched, after the last command.
-  bool next(Command& c);
+  // A walk of `text` that goes on from `place`, as place() gave it for the
+  // same text.
+  CommandWalk(std::string_view text, const Place& place);
+
+  // Reads the next command and applies it: a setting changes settings(), a
+  // note leaves them as it plays with them. Returns false after the last.
+  bool step() {
+    if (done_) return false;
+    const std::size_t stop = next_separator();
+    if (stop == size_) {
+      // After the last ";" there is one more command only if the text does
+      // not end with ";" (a blank text is one empty command).
+      done_ = true;
+      if (pos_ == size_ && number_ > 0) return false;
+    }
+    start_ = pos_;
+    length_ = stop - pos_;
+    pos_ = stop + 1;
+    ++number_;
+    read();
+    return true;
+  }
+
+  // The command last read: its key, what became of it, and its frequency
+  // when it is a note.
+  Key kind() const { return kind_; }
+  Fate fate() const { return fate_; }
+  double frequency() const { return frequency_; }
+  std::size_t number() const { return number_; }
+  // Whether it has a value, and whether that value is a plain number that
+  // the setting took as written, with nothing after it: a setting that
+  // nothing more can be said about.
+  bool has_value() const { return has_value_; }
+  bool plain_setting() const { return plain_; }
+
+  // Every field of the command last read.
+  void describe(Command& c) const;
+
+  // step() and describe() together. Returns false, with `c` untouched, after
+  // the last command.
+  bool next(Command& c) {
+    if (!step()) return false;
+    describe(c);
+    return true;
+  }
 
   // The settings after the last command read.
   const NoteSettings& settings() const { return settings_; }
 
+  // Where the walk stands now. Meaningless once step() has returned false,
+  // or after the last command (done()).
+  Place place() const { return {base_ + pos_, number_, settings_}; }
+  bool done() const { return done_; }
+
+  // Whether the text holds nothing but spaces.
+  bool blank() const { return size_ == 0; }
+
  private:
-  std::string_view song_;  // the text without the spaces around it
-  std::size_t base_;       // offset of song_ in the text
-  std::size_t pos_ = 0;    // where the next command starts in song_
+  // Offset in the song of the next ";" at or after pos_, or size_.
+  std::size_t next_separator() {
+    while (mask_ == 0) {
+      block_ += separators::kBlock;
+      if (block_ >= size_) return size_;
+      load_block();
+    }
+    const std::size_t at = block_ + static_cast<std::size_t>(__builtin_ctzll(mask_));
+    mask_ &= mask_ - 1;
+    return at;
+  }
+
+  void load_block() {
+    const std::size_t left = size_ - block_;
+    mask_ = left >= separators::kBlock ? separators::mask64(song_ + block_)
+                                       : separators::mask_tail(song_ + block_, left);
+  }
+
+  // Reads the command at start_ and applies it.
+  void read() {
+    if (length_ == 0) {
+      kind_ = Key::empty;
+      fate_ = Fate::empty;
+      has_value_ = false;
+      plain_ = false;
+      return;
+    }
+    if (length_ > 8 || !read_word()) read_generally();
+  }
+
+  // A command of at most eight bytes whose key, as written, is one of the
+  // notation's, with a value of digits alone if it is a setting; false,
+  // having changed nothing, for any other (spaces to trim, an unknown key,
+  // a value to read generally).
+  bool read_word() {
+    using namespace separators;
+    using namespace walk_detail;
+    std::uint64_t w;
+    if (size_ - start_ >= 8) {
+      w = load_word(song_ + start_);
+    } else {
+      // The last bytes of the text, and a ';' after them as after others.
+      char bytes[8] = {};
+      std::memcpy(bytes, song_ + start_, size_ - start_);
+      bytes[length_] = ';';
+      w = load_word(bytes);
+    }
+    // ':' and ';' differ in their lowest bit alone: the first of either
+    // ends the key. A command is followed by ';' or is eight bytes long, so
+    // no byte after it is looked at.
+    std::uint64_t ends = bytes_equal(w | 0x0101010101010101ull, ';');
+    const auto key_length = static_cast<std::size_t>(std::countr_zero(ends)) / 8;
+    if (key_length - 1 >= 4) return false;  // none, or longer than any key
+    const KeyEntry& e = look_up(w, key_length);
+    if (e.kind == Key::unknown) return false;
+    const bool has_value = key_length < length_;
+    if (e.kind == Key::note) {
+      kind_ = Key::note;
+      fate_ = Fate::note_rendered;
+      frequency_ = kNoteFrequencies[e.note];
+      has_value_ = has_value;
+      plain_ = false;
+      return true;
+    }
+    // A setting: its value runs to the next ':' or the command's end, at
+    // most four bytes (a setting's key has three or more).
+    std::int32_t v = 0;
+    bool plain = false;
+    if (has_value) {
+      ends &= ends - 1;
+      const auto value_end = static_cast<std::size_t>(std::countr_zero(ends)) / 8;
+      const std::size_t value_length = value_end - key_length - 1;
+      const std::uint64_t value = (w >> (8 * (key_length + 1))) & byte_mask(value_length);
+      if (value_length == 0 || !all_digits(value, value_length)) return false;
+      v = digits_value(value, value_length);
+      plain = value_end == length_;
+    }
+    kind_ = e.kind;
+    has_value_ = has_value;
+    apply(v);
+    plain_ = plain && fate_ == Fate::setting_applied;
+    return true;
+  }
+
+  void read_generally();
+
+  // Applies setting kind_ with value v.
+  void apply(std::int32_t v) {
+    if (!walk_detail::kRanges[static_cast<std::size_t>(kind_)].contains(v)) {
+      fate_ = Fate::out_of_range;
+      return;
+    }
+    fate_ = Fate::setting_applied;
+    switch (kind_) {
+      case Key::len:
+        settings_.length_ms = v;
+        break;
+      case Key::vol:
+        settings_.volume = walk_detail::kVolumes[static_cast<std::size_t>(v)];
+        break;
+      case Key::oct:
+        settings_.multiplier = v + 1;
+        break;
+      case Key::pipe:
+        settings_.pipe = v != 0;
+        break;
+      case Key::dec:
+        settings_.decay = v != 0;
+        break;
+      default:
+        break;
+    }
+  }
+
+  const char* song_;     // the text without the spaces around it
+  std::size_t size_;     // its length
+  std::size_t base_;     // offset of song_ in the text
+  std::size_t pos_ = 0;  // where the next command starts in song_
   std::size_t number_ = 0;
+  std::size_t block_ = 0;   // the 64 bytes of song_ that mask_ covers start here
+  std::uint64_t mask_ = 0;  // separators in that block not yet passed
   bool done_ = false;
   NoteSettings settings_;
+  // The command last read.
+  std::size_t start_ = 0;
+  std::size_t length_ = 0;
+  Key kind_ = Key::empty;
+  Fate fate_ = Fate::empty;
+  bool has_value_ = false;
+  bool plain_ = false;
+  double frequency_ = 0.0;
 };
 
 // Interprets `text` from the default settings, handing every note to `sink`
