@@ -23,9 +23,12 @@ synth::NoteBlock plan_block(double frequency, const text::NoteSettings& settings
 // length alone, which rarely changes, so each length is planned once in a row.
 class LengthCounter {
  public:
-  // Adds one note's block; returns false once the image is longer than
-  // `max_bytes`.
-  bool add(const text::NoteSettings& settings, std::int64_t max_bytes);
+  // Adds one note's block (none unless `note`); returns false once the
+  // image is longer than `max_bytes`.
+  bool add(std::int32_t length_ms, std::int64_t max_bytes, bool note = true);
+  bool add(const text::NoteSettings& settings, std::int64_t max_bytes) {
+    return add(settings.length_ms, max_bytes);
+  }
   std::int64_t length() const { return length_; }
 
  private:

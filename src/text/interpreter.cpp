@@ -69,46 +69,34 @@ void split_command(std::string_view written, Command& c) {
   c.kind = classify_key(c.key, &c.frequency);
 }
 
-CommandWalk::CommandWalk(std::string_view text) : CommandWalk(text, Place{}) {}
+std::string_view CommandWalk::trim(std::string_view s) { return trim_spaces(s); }
 
-CommandWalk::CommandWalk(std::string_view text, const Place& place) {
-  // Spaces around the whole text belong to no command.
-  const std::string_view song = trim_spaces(text);
-  song_ = song.data();
-  size_ = song.size();
-  base_ = static_cast<std::size_t>(song.data() - text.data());
+CommandWalk::Place CommandWalk::resume(std::string_view text, const Place& place) {
   // A place before the first command is the text's start.
-  pos_ = place.offset > base_ ? place.offset - base_ : 0;
-  assert(pos_ <= size_);
-  number_ = place.number;
-  settings_ = place.settings;
-  block_ = pos_;
-  if (block_ < size_) load_block();
+  const std::size_t base = static_cast<std::size_t>(trim_spaces(text).data() - text.data());
+  Place p = place;
+  if (p.offset < base) p.offset = base;
+  return p;
 }
 
-void CommandWalk::read_generally() {
+std::int32_t CommandWalk::percent_of(float volume) {
+  // The volumes grow with the percentage.
+  std::int32_t percent = kVolumeRange.low;
+  while (percent < kVolumeRange.high && walk_detail::kVolumes[percent] < volume) ++percent;
+  return percent;
+}
+
+CommandWalk::GeneralReading CommandWalk::read_general(const char* bytes, std::size_t length) {
   Command c;
-  split_command({song_ + start_, length_}, c);
-  kind_ = c.kind;
-  has_value_ = c.has_value;
-  plain_ = false;
-  switch (c.kind) {
-    case Key::empty:
-      fate_ = Fate::empty;
-      break;
-    case Key::unknown:
-      fate_ = Fate::unknown_key;
-      break;
-    case Key::note:
-      fate_ = Fate::note_rendered;
-      frequency_ = c.frequency;
-      break;
-    default:
-      apply(c.parsed.value);
-      plain_ = fate_ == Fate::setting_applied && c.parsed.has_digits && !c.parsed.saturated &&
-               c.parsed.consumed == c.value.size() && c.extra.empty();
-      break;
-  }
+  split_command({bytes, length}, c);
+  GeneralReading g;
+  g.kind = c.kind;
+  g.has_value = c.has_value;
+  g.value = c.parsed.value;
+  g.frequency = c.frequency;
+  g.plain_value = c.parsed.has_digits && !c.parsed.saturated &&
+                  c.parsed.consumed == c.value.size() && c.extra.empty();
+  return g;
 }
 
 void CommandWalk::describe(Command& c) const {

@@ -91,7 +91,10 @@ struct KeyEntry {
   std::uint32_t word = 0;  // 0: no key in this slot
   Key kind = Key::unknown;
   std::uint8_t note = 0;  // index into kNoteFrequencies
+  bool setting = false;
 };
+
+constexpr std::size_t index(Key k) { return static_cast<std::size_t>(k); }
 
 // German letter names: "h" is B natural, "b" is B flat; "p" is a pause.
 inline constexpr std::array<std::string_view, 13> kNoteKeys{"c", "cs", "d", "ds", "e", "f", "fs",
@@ -141,7 +144,7 @@ inline constexpr std::array<KeyEntry, 1 << kSlotBits> kKeyTable = [] {
   }
   for (std::size_t i = 0; i < kSettingKeys.size(); ++i) {
     const std::uint32_t w = word_of(kSettingKeys[i]);
-    table[slot_of(w, kMultiplier)] = {w, kSettingKinds[i], 0};
+    table[slot_of(w, kMultiplier)] = {w, kSettingKinds[i], 0, true};
   }
   return table;
 }();
@@ -157,19 +160,23 @@ inline const KeyEntry& look_up(std::uint64_t word, std::size_t length) {
   return e.word == folded ? e : kUnknown;
 }
 
-// The low `length` (0 to 8) bytes of a word.
+// The low `length` (0 to 7) bytes of a word.
 constexpr std::uint64_t byte_mask(std::size_t length) {
-  return length >= 8 ? ~std::uint64_t{0} : (std::uint64_t{1} << (8 * length)) - 1;
+  return (std::uint64_t{1} << (8 * length)) - 1;
 }
 
-// Whether the `length` (1 to 4) low bytes of `word` are all ASCII digits;
-// the higher bytes are zero.
-constexpr bool all_digits(std::uint64_t word, std::size_t length) {
+// The top bit of each of the `length` (0 to 4) low bytes of `word` that is
+// no ASCII digit; the higher bytes are zero.
+constexpr std::uint64_t not_digits(std::uint64_t word, std::size_t length) {
   // A byte is a digit when subtracting '0' does not borrow and adding 0x46
-  // (0x7F - '9') does not pass 0x7F.
-  const std::uint64_t below = (word | 0x80808080u) - 0x30303030u;
+  // (0x7F - '9') does not pass 0x7F. Bytes past `length` are zero, so
+  // they fail the first test alone: it is left out for them.
+  const std::uint64_t below = (word | 0x80808080u) - (0x30303030u & byte_mask(length));
   const std::uint64_t above = word + 0x46464646u;
-  return ((~below | above | word) & 0x80808080u & byte_mask(length)) == 0;
+  return (~below | above | word) & 0x80808080u;
+}
+constexpr bool all_digits(std::uint64_t word, std::size_t length) {
+  return not_digits(word, length) == 0;
 }
 
 // The number the `length` (0 to 4) digits in the low bytes of `word` spell,
@@ -184,10 +191,16 @@ constexpr std::int32_t digits_value(std::uint64_t word, std::size_t length) {
   return static_cast<std::int32_t>(d);
 }
 
-// The accepted range of each key, by Key.
+// The accepted range of each key, by Key (any value for those that are no
+// setting).
 inline constexpr std::array<AcceptedRange, 8> kRanges{kAnyValue,    kAnyValue,    kAnyValue,
                                                       kLengthRange, kVolumeRange, kOctaveRange,
                                                       kAnyValue,    kAnyValue};
+
+// What became of a command known by its key, by 2 × (whether it is a
+// setting) + (whether the value is in range).
+inline constexpr std::array<Fate, 4> kFates{Fate::note_rendered, Fate::note_rendered,
+                                            Fate::out_of_range, Fate::setting_applied};
 
 // "vol" percentages as volumes, worked out once; 0 for the others.
 inline constexpr auto kVolumes = [] {
@@ -218,11 +231,31 @@ class CommandWalk {
 
   // `text` ends at its first NUL or its size, whichever comes first is up to
   // the caller.
-  explicit CommandWalk(std::string_view text);
+  explicit CommandWalk(std::string_view text) : CommandWalk(text, Place{}) {}
 
   // A walk of `text` that goes on from `place`, as place() gave it for the
   // same text.
-  CommandWalk(std::string_view text, const Place& place);
+  CommandWalk(std::string_view text, const Place& place) {
+    // Spaces around the whole text belong to no command. Nothing here or in
+    // step() hands the walk's address to a function that is not inlined,
+    // so that a compiler can keep its state in registers.
+    const std::string_view song = trim(text);
+    song_ = song.data();
+    size_ = song.size();
+    base_ = static_cast<std::size_t>(song.data() - text.data());
+    const Place p = resume(text, place);
+    pos_ = p.offset - base_;
+    number_ = p.number;
+    using walk_detail::index;
+    raw_[index(Key::len)] = p.settings.length_ms;
+    length_ms_ = p.settings.length_ms;
+    raw_[index(Key::vol)] = percent_of(p.settings.volume);
+    raw_[index(Key::oct)] = p.settings.multiplier - 1;
+    raw_[index(Key::pipe)] = p.settings.pipe;
+    raw_[index(Key::dec)] = p.settings.decay;
+    block_ = pos_;
+    if (block_ < size_) load_block();
+  }
 
   // Reads the next command and applies it: a setting changes settings(), a
   // note leaves them as it plays with them. Returns false after the last.
@@ -267,11 +300,21 @@ class CommandWalk {
   }
 
   // The settings after the last command read.
-  const NoteSettings& settings() const { return settings_; }
+  const NoteSettings& settings() const {
+    using walk_detail::index;
+    settings_.length_ms = length_ms_;
+    settings_.volume = walk_detail::kVolumes[static_cast<std::size_t>(raw_[index(Key::vol)])];
+    settings_.multiplier = raw_[index(Key::oct)] + 1;
+    settings_.pipe = raw_[index(Key::pipe)] != 0;
+    settings_.decay = raw_[index(Key::dec)] != 0;
+    return settings_;
+  }
+  // Its note length alone, in milliseconds.
+  std::int32_t length_ms() const { return length_ms_; }
 
   // Where the walk stands now. Meaningless once step() has returned false,
   // or after the last command (done()).
-  Place place() const { return {base_ + pos_, number_, settings_}; }
+  Place place() const { return {base_ + pos_, number_, settings()}; }
   bool done() const { return done_; }
 
   // Whether the text holds nothing but spaces.
@@ -311,12 +354,14 @@ class CommandWalk {
   // A command of at most eight bytes whose key, as written, is one of the
   // notation's, with a value of digits alone if it is a setting; false,
   // having changed nothing, for any other (spaces to trim, an unknown key,
-  // a value to read generally).
+  // a value to read generally). Whether a command is a note or a setting,
+  // and which, is as good as random to a branch predictor: both readings
+  // are worked out, and the results stored by index or picked by masks.
   bool read_word() {
     using namespace separators;
     using namespace walk_detail;
     std::uint64_t w;
-    if (size_ - start_ >= 8) {
+    if (size_ - start_ >= 8) [[likely]] {
       w = load_word(song_ + start_);
     } else {
       // The last bytes of the text, and a ';' after them as after others.
@@ -327,69 +372,86 @@ class CommandWalk {
     }
     // ':' and ';' differ in their lowest bit alone: the first of either
     // ends the key. A command is followed by ';' or is eight bytes long, so
-    // no byte after it is looked at.
-    std::uint64_t ends = bytes_equal(w | 0x0101010101010101ull, ';');
-    const auto key_length = static_cast<std::size_t>(std::countr_zero(ends)) / 8;
+    // no byte after it is looked at; the top bit stands in for a ninth.
+    const std::uint64_t ends = bytes_equal(w | 0x0101010101010101ull, ';');
+    const std::size_t key_length = static_cast<std::size_t>(__builtin_ctzll(ends | 1ull << 63)) / 8;
     if (key_length - 1 >= 4) return false;  // none, or longer than any key
     const KeyEntry& e = look_up(w, key_length);
     if (e.kind == Key::unknown) return false;
-    const bool has_value = key_length < length_;
-    if (e.kind == Key::note) {
-      kind_ = Key::note;
-      fate_ = Fate::note_rendered;
-      frequency_ = kNoteFrequencies[e.note];
-      has_value_ = has_value;
-      plain_ = false;
-      return true;
+    // A setting's value runs to the next ':' or the command's end: at most
+    // four bytes, as a setting's key has three or more. A note's bytes
+    // after its key are read too, to no purpose, at most six.
+    const std::uint64_t later = ends & (ends - 1);
+    const std::size_t value_end =
+        later == 0 ? 8 : static_cast<std::size_t>(__builtin_ctzll(later)) / 8;
+    const std::size_t value_length = value_end - key_length - 1;
+    const std::uint64_t value =
+        (w >> (8 * key_length + 8)) & ((std::uint64_t{1} << (8 * value_length)) - 1);
+    const std::uint64_t setting_value = std::uint64_t{0} - (e.setting & (key_length < length_));
+    // A byte other than a digit, or no byte at all, asks for the general
+    // reading.
+    if (((not_digits(value, value_length) | (value_length == 0)) & setting_value) != 0) {
+      return false;
     }
-    // A setting: its value runs to the next ':' or the command's end, at
-    // most four bytes (a setting's key has three or more).
-    std::int32_t v = 0;
-    bool plain = false;
-    if (has_value) {
-      ends &= ends - 1;
-      const auto value_end = static_cast<std::size_t>(std::countr_zero(ends)) / 8;
-      const std::size_t value_length = value_end - key_length - 1;
-      const std::uint64_t value = (w >> (8 * (key_length + 1))) & byte_mask(value_length);
-      if (value_length == 0 || !all_digits(value, value_length)) return false;
-      v = digits_value(value, value_length);
-      plain = value_end == length_;
-    }
+    const std::int32_t v = digits_value(value, value_length & setting_value);
+    const bool ok = kRanges[index(e.kind)].contains(v);
     kind_ = e.kind;
-    has_value_ = has_value;
-    apply(v);
-    plain_ = plain && fate_ == Fate::setting_applied;
+    fate_ = kFates[2 * e.setting + ok];
+    frequency_ = kNoteFrequencies[e.note];
+    has_value_ = key_length < length_;
+    plain_ = (setting_value & ok & (value_end == length_)) != 0;
+    // A setting out of range, or a note, writes the slot of no setting.
+    const bool applied = e.setting & ok;
+    raw_[index(e.kind) & (std::size_t{0} - applied)] = v;
+    // The length, which every note needs at once, is kept apart too, by a
+    // select: a load from raw_ would wait for the store above.
+    const std::int32_t takes_length = -std::int32_t{applied & (e.kind == Key::len)};
+    length_ms_ = (v & takes_length) | (length_ms_ & ~takes_length);
     return true;
   }
 
-  void read_generally();
+  // The general reading of any command, by split_command.
+  struct GeneralReading {
+    Key kind;
+    bool has_value;
+    bool plain_value;  // a number read as written, nothing after it
+    std::int32_t value;
+    double frequency;
+  };
+  static GeneralReading read_general(const char* bytes, std::size_t length);
+  static std::string_view trim(std::string_view text);
+  static Place resume(std::string_view text, const Place& place);
+  static std::int32_t percent_of(float volume);
+
+  void read_generally() {
+    const GeneralReading g = read_general(song_ + start_, length_);
+    kind_ = g.kind;
+    has_value_ = g.has_value;
+    plain_ = false;
+    switch (g.kind) {
+      case Key::empty:
+        fate_ = Fate::empty;
+        break;
+      case Key::unknown:
+        fate_ = Fate::unknown_key;
+        break;
+      case Key::note:
+        fate_ = Fate::note_rendered;
+        frequency_ = g.frequency;
+        break;
+      default:
+        apply(g.value);
+        plain_ = fate_ == Fate::setting_applied && g.plain_value;
+        break;
+    }
+  }
 
   // Applies setting kind_ with value v.
   void apply(std::int32_t v) {
-    if (!walk_detail::kRanges[static_cast<std::size_t>(kind_)].contains(v)) {
-      fate_ = Fate::out_of_range;
-      return;
-    }
-    fate_ = Fate::setting_applied;
-    switch (kind_) {
-      case Key::len:
-        settings_.length_ms = v;
-        break;
-      case Key::vol:
-        settings_.volume = walk_detail::kVolumes[static_cast<std::size_t>(v)];
-        break;
-      case Key::oct:
-        settings_.multiplier = v + 1;
-        break;
-      case Key::pipe:
-        settings_.pipe = v != 0;
-        break;
-      case Key::dec:
-        settings_.decay = v != 0;
-        break;
-      default:
-        break;
-    }
+    const bool ok = walk_detail::kRanges[walk_detail::index(kind_)].contains(v);
+    fate_ = ok ? Fate::setting_applied : Fate::out_of_range;
+    if (ok) raw_[walk_detail::index(kind_)] = v;
+    if (ok && kind_ == Key::len) length_ms_ = v;
   }
 
   const char* song_;     // the text without the spaces around it
@@ -400,7 +462,12 @@ class CommandWalk {
   std::size_t block_ = 0;   // the 64 bytes of song_ that mask_ covers start here
   std::uint64_t mask_ = 0;  // separators in that block not yet passed
   bool done_ = false;
-  NoteSettings settings_;
+  // The settings as their commands gave them, at the index of their Key:
+  // "len" in milliseconds, "vol" in percent, "oct", "pipe" and "dec" as
+  // written; the slots of the other keys are written and never read.
+  std::array<std::int32_t, 8> raw_{0, 0, 0, 100, 100, 0, 0, 0};
+  std::int32_t length_ms_ = 100;   // "len", also in raw_
+  mutable NoteSettings settings_;  // made from raw_ when asked for
   // The command last read.
   std::size_t start_ = 0;
   std::size_t length_ = 0;

@@ -20,7 +20,11 @@ struct NoteSettings {
 struct AcceptedRange {
   std::int32_t low;
   std::int32_t high;
-  constexpr bool contains(std::int32_t v) const { return low <= v && v <= high; }
+  // One unsigned comparison, which compilers keep free of branches.
+  constexpr bool contains(std::int32_t v) const {
+    return static_cast<std::uint32_t>(v) - static_cast<std::uint32_t>(low) <=
+           static_cast<std::uint32_t>(high) - static_cast<std::uint32_t>(low);
+  }
 };
 inline constexpr AcceptedRange kLengthRange{20, 500};
 inline constexpr AcceptedRange kVolumeRange{5, 100};
