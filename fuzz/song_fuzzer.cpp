@@ -2,7 +2,8 @@
 // Arbitrary bytes as a song text: whatever the text, TUVELLO_CreateSong returns
 // a well-formed image exactly as long as the note blocks the text plays, which
 // TUVELLO_MeasureSong predicts, the note map lays out and a reader yields byte
-// for byte, read in uneven pieces and after a seek.
+// for byte, read in uneven pieces and after a seek; and the library's text
+// walk reads every command as the straightforward reference walk does.
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
@@ -11,6 +12,8 @@
 #include <vector>
 
 #include "image/create_song.hpp"
+#include "image/song_stream.hpp"
+#include "reference_walk.hpp"
 #include "song_expectations.hpp"
 #include "tuvello.h"
 
@@ -28,6 +31,33 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   const std::string text(reinterpret_cast<const char*>(data), size);
   const std::string_view read(text.c_str());
   const tuvello_fuzz::ExpectedSong want = tuvello_fuzz::expected_song(read);
+
+  // The walk against the reference, command by command, for the text as
+  // read and for all its bytes (NULs included, as internal callers may
+  // pass them).
+  for (const std::string_view walked : {read, std::string_view(text)}) {
+    tuvello_test::ReferenceWalk reference(walked);
+    tuvello::text::CommandWalk walk(walked);
+    tuvello::text::Command want_command, got;
+    while (reference.next(want_command)) {
+      TUVELLO_REQUIRE(walk.step());
+      walk.describe(got);
+      TUVELLO_REQUIRE(got.offset == want_command.offset && got.written == want_command.written);
+      TUVELLO_REQUIRE(got.kind == want_command.kind && got.fate == want_command.fate);
+      TUVELLO_REQUIRE(walk.kind() == want_command.kind &&
+                      walk.has_value() == want_command.has_value);
+      TUVELLO_REQUIRE(walk.settings().length_ms == reference.settings().length_ms &&
+                      walk.settings().volume == reference.settings().volume &&
+                      walk.settings().multiplier == reference.settings().multiplier &&
+                      walk.settings().pipe == reference.settings().pipe &&
+                      walk.settings().decay == reference.settings().decay);
+    }
+    TUVELLO_REQUIRE(!walk.step());
+  }
+  std::size_t visited = 0;
+  const auto count = [&visited](const tuvello::text::Warning&) { return ++visited > 0; };
+  tuvello::image::for_each_warning(read, count);
+  TUVELLO_REQUIRE(tuvello::image::count_warnings(read) == visited);
 
   if (44 + want.data_bytes > kRenderBudget) {
     TUVELLO_REQUIRE(tuvello::image::create_song(read, kRenderBudget) == nullptr);

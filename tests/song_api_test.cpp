@@ -357,6 +357,54 @@ TEST(Warnings, AreCountedWithoutAVisitorAndStopWhenAsked) {
   EXPECT_EQ(TUVELLO_ForEachWarning(nullptr, nullptr, nullptr), 0);
 }
 
+TEST(Warnings, SayASettingHasNoEffectExactlyWhenNoNoteFollowsIt) {
+  // Settings before, between and after notes, with and without other
+  // warnings of their own, and a note far ahead; the count without a
+  // visitor is always the number visited.
+  struct Case {
+    std::string text;
+    std::vector<std::int32_t> no_effect;  // commands warned of as having none
+    std::size_t warnings;
+  };
+  const std::string many(3000, ';');
+  const Case cases[] = {
+      {"len:200;vol:50;c;oct:2;d;pipe:1;dec:1", {6, 7}, 2},
+      {"c;len:200;vol:5x;len:300", {2, 4}, 3},  // 3 reads otherwise: its own warning
+      {"vol:50;x;;vol:60" + many + "c;len:30", {3005}, 3002},
+      {"len:30" + many + "len:40" + many + "len:50", {1, 3001, 6001}, 6001},
+      {"len:20;" + many + "c:5", {}, 3001},
+      {"pipe;dec;c", {}, 2},  // no value: each reads as 0, which is its own warning
+      {"c;pipe;dec", {}, 2},
+      {"  len:20 ;  ", {1}, 1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.text.substr(0, 40));
+    const auto seen = warnings_of(c.text.c_str());
+    std::vector<std::int32_t> no_effect;
+    for (const SeenWarning& w : seen) {
+      if (w.kind == TUVELLO_WARN_NO_EFFECT) {
+        no_effect.push_back(w.command);
+        EXPECT_NE(w.message.find("no note follows, so the setting has no effect"),
+                  std::string::npos);
+      }
+    }
+    EXPECT_EQ(no_effect, c.no_effect);
+    EXPECT_EQ(seen.size(), c.warnings);
+    EXPECT_EQ(TUVELLO_ForEachWarning(c.text.c_str(), nullptr, nullptr),
+              static_cast<std::int32_t>(seen.size()));
+  }
+}
+
+TEST(Warnings, AreCountedWithoutAVisitorAsTheyAreVisitedForTheCorpora) {
+  for (const std::string& text : corpus_texts()) {
+    SCOPED_TRACE(text.substr(0, 60));
+    EXPECT_EQ(TUVELLO_ForEachWarning(text.c_str(), nullptr, nullptr),
+              static_cast<std::int32_t>(warnings_of(text.c_str()).size()));
+    EXPECT_EQ(TUVELLO_ForEachNote(text.c_str(), nullptr, nullptr),
+              static_cast<std::int32_t>(note_map(text.c_str()).size()));
+  }
+}
+
 TEST(Warnings, StayOneLineWithinTheirBufferForHugeCommands) {
   // A command of a megabyte full of hidden keys and escapes.
   std::string text = "vol:80";
