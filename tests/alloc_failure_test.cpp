@@ -2,6 +2,7 @@
 // Running out of memory at any allocation yields null and leaks nothing.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "image/block_allocator.hpp"
@@ -84,6 +85,39 @@ TEST_P(FailingEveryAllocation, LeavesMeasureNotesAndWarningsWorking) {
   EXPECT_EQ(TUVELLO_ForEachWarning(text, count_warnings, &warnings), warnings);
   EXPECT_EQ(image::allocations_attempted(), 0);
   image::fail_allocation_after(0);
+}
+
+// A reader sought backward keeps an index of places in the text; without
+// memory for it, seeks walk from the text's start and still succeed.
+TEST(FailingTheReadersIndex, LeavesSeeksWorking) {
+  std::string text = "len:20;";
+  for (int i = 0; i < 3000; ++i) text += i % 3 == 0 ? "vol:40;c;;;;;;;;;;;;" : "oct:1;d;pipe:1;";
+  const Song song = render(text.c_str());
+  const auto image = bytes_of(song.get());
+  const long blocks_before = image::blocks_outstanding();
+  TUVELLO_SongReader* reader = TUVELLO_OpenSong(text.c_str());
+  ASSERT_NE(reader, nullptr);
+  std::uint8_t piece[100];
+  ASSERT_EQ(TUVELLO_SeekSong(reader, static_cast<std::int64_t>(image.size()) - 100), 0);
+  ASSERT_EQ(TUVELLO_ReadSong(reader, piece, sizeof piece), 100);
+  std::int64_t now = static_cast<std::int64_t>(image.size());
+  for (const std::int64_t at : {1000, 500000, 44, 2000000, 1999000}) {
+    image::fail_allocation_after(1);
+    ASSERT_EQ(TUVELLO_SeekSong(reader, at), 0);
+    ASSERT_EQ(TUVELLO_ReadSong(reader, piece, sizeof piece), 100);
+    EXPECT_TRUE(std::equal(piece, piece + 100, image.begin() + at)) << at;
+    // Each seek backward asks for the index and goes on without it.
+    EXPECT_EQ(image::allocations_attempted(), at < now ? 1 : 0) << at;
+    now = at + 100;
+  }
+  image::fail_allocation_after(0);
+  // With memory, the index comes at the next backward seek.
+  ASSERT_EQ(TUVELLO_SeekSong(reader, 7), 0);
+  ASSERT_EQ(TUVELLO_ReadSong(reader, piece, sizeof piece), 100);
+  EXPECT_TRUE(std::equal(piece, piece + 100, image.begin() + 7));
+  EXPECT_EQ(image::blocks_outstanding(), blocks_before + 2);
+  EXPECT_EQ(TUVELLO_CloseSong(reader), 1);
+  EXPECT_EQ(image::blocks_outstanding(), blocks_before);
 }
 
 std::string repeated(const std::string& command, int times) {

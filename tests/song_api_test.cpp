@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -133,6 +134,74 @@ TEST(Reader, SeeksBackAndForthAndReadsOnFromThere) {
     ASSERT_EQ(TUVELLO_ReadSong(reader.r, &byte, 1), 1);
     EXPECT_EQ(byte, image[5]);
   }
+}
+
+// A long text whose settings change all along, with stretches of commands
+// that play nothing: seeks land on places of the reader's index with every
+// kind of setting to restore.
+std::string changing_song(int notes, std::size_t filler) {
+  const char* settings[] = {"len:20", "vol:35", "oct:2",  "pipe:1", "dec:1",      "len:23",
+                            "vol:90", "oct:0",  "pipe:0", "dec:0",  " Len : 21 ", "x"};
+  const char* keys[] = {"c", "d", "p", "fs", "h", "A"};
+  std::string text;
+  for (int i = 0; i < notes; ++i) {
+    text += settings[i % 12];
+    text += ';';
+    if (i % 7 == 0) text += std::string(filler, ';');
+    text += keys[i % 6];
+    text += ';';
+  }
+  return text;
+}
+
+TEST(Reader, SeeksAnywhereInALongTextThroughItsIndex) {
+  // 300 KB of text (an index of many places) and 17 MB of it (more places
+  // than the index holds: they are thinned out).
+  for (const auto& [notes, filler] :
+       {std::pair{6000, std::size_t{300}}, std::pair{300, std::size_t{400000}}}) {
+    const std::string text = changing_song(notes, filler);
+    SCOPED_TRACE(text.size());
+    const Song song = render(text.c_str());
+    ASSERT_NE(song, nullptr);
+    const auto image = bytes_of(song.get());
+    const auto size = static_cast<std::int64_t>(image.size());
+    Reader reader(text.c_str());
+    std::uint32_t seed = 22;
+    std::int64_t at = size;
+    for (int i = 0; i < 400; ++i) {
+      // Mostly backward, near and far, some forward, some at block edges.
+      seed = seed * 1664525u + 1013904223u;
+      const std::int64_t step = static_cast<std::int64_t>(seed >> 8) % (size / (1 + i % 9));
+      at = (i % 5 == 4 ? at + step : at - step) % (size + 1);
+      if (at < 0) at += size;
+      if (i % 11 == 0) at -= at % 882;
+      ASSERT_EQ(TUVELLO_SeekSong(reader.r, at), 0);
+      std::uint8_t piece[300];
+      const std::int32_t n = TUVELLO_ReadSong(reader.r, piece, sizeof piece);
+      ASSERT_EQ(n, std::min<std::int64_t>(sizeof piece, size - at)) << at;
+      ASSERT_TRUE(std::equal(piece, piece + n, image.begin() + at)) << "after a seek to " << at;
+    }
+  }
+}
+
+TEST(Reader, SeeksBackNearTheEndOfAFourMegabyteTextInLittleTime) {
+  // Without an index each seek would walk the 4 MB again (some 10 ms); with
+  // one a walk of a few KiB. The bound leaves room for a busy machine.
+  const std::string text = changing_song(2000, 14000);
+  ASSERT_GT(text.size(), 4000000u);
+  Reader reader(text.c_str());
+  const std::int64_t size = TUVELLO_MeasureSong(text.c_str());
+  std::uint8_t piece[64];
+  ASSERT_EQ(TUVELLO_SeekSong(reader.r, size - 64), 0);
+  ASSERT_EQ(TUVELLO_ReadSong(reader.r, piece, sizeof piece), 64);
+  const auto start = std::chrono::steady_clock::now();
+  for (int i = 0; i < 300; ++i) {
+    ASSERT_EQ(TUVELLO_SeekSong(reader.r, size - 64 - 882 * (i % 50)), 0);
+    ASSERT_EQ(TUVELLO_ReadSong(reader.r, piece, sizeof piece), 64);
+    ASSERT_EQ(TUVELLO_SeekSong(reader.r, size - 64), 0);
+    ASSERT_EQ(TUVELLO_ReadSong(reader.r, piece, sizeof piece), 64);
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(1500));
 }
 
 TEST(Reader, RefusesBadBuffersAndReadsTheEmptySong) {

@@ -5,6 +5,8 @@
 #include <cassert>
 #include <cstring>
 
+#include "image/block_allocator.hpp"
+
 namespace tuvello::image {
 
 synth::NoteBlock plan_block(double frequency, const text::NoteSettings& settings) {
@@ -70,19 +72,81 @@ std::size_t count_warnings(std::string_view text) {
   return text::for_each_warning(text, kMaxImageBytes, fits, nullptr);
 }
 
+Checkpoints::~Checkpoints() { release_block(reinterpret_cast<std::uint8_t*>(places_)); }
+
+bool Checkpoints::start() {
+  // Blocks are aligned for any scalar, which Place needs.
+  places_ = reinterpret_cast<Place*>(allocate_block(kCapacity * sizeof(Place)));
+  return places_ != nullptr;
+}
+
+void Checkpoints::keep(const text::CommandWalk& walk, std::int64_t image_offset) {
+  if (count_ == kCapacity) {
+    // Full: every other place goes, and places come half as often.
+    for (std::uint32_t i = 0; i < kCapacity / 2; ++i) places_[i] = places_[2 * i];
+    count_ = kCapacity / 2;
+    spacing_ *= 2;
+  }
+  const text::NoteSettings& s = walk.settings();
+  places_[count_++] = Place{
+      walk.next_offset(), static_cast<std::uint32_t>(image_offset),
+      static_cast<std::uint16_t>(s.length_ms), static_cast<std::uint8_t>(walk.volume_percent()),
+      static_cast<std::uint8_t>((s.multiplier - 1) | s.pipe << 4 | s.decay << 5)};
+  next_text_offset_ = walk.next_offset() + spacing_;
+}
+
+const Checkpoints::Place* Checkpoints::before(std::int64_t image_offset) const {
+  // Places are kept in text order, so their image offsets never decrease.
+  const Place* end = places_ + count_;
+  const Place* first = places_;
+  const Place* after = std::upper_bound(
+      first, end, image_offset,
+      [](std::int64_t offset, const Place& p) { return offset < std::int64_t{p.image_offset}; });
+  return after == places_ ? nullptr : after - 1;
+}
+
+text::CommandWalk Checkpoints::resume(std::string_view text, const Place& place) {
+  text::CommandWalk::Place p;
+  p.offset = static_cast<std::size_t>(place.text_offset);
+  p.number = 1;  // the walk is past a command: a ';' ending the text ends it
+  p.settings.length_ms = place.length_ms;
+  p.settings.volume = text::walk_detail::kVolumes[place.volume_percent];
+  p.settings.multiplier = (place.octave_and_modes & 0xF) + 1;
+  p.settings.pipe = (place.octave_and_modes >> 4 & 1) != 0;
+  p.settings.decay = (place.octave_and_modes >> 5 & 1) != 0;
+  return text::CommandWalk(text, p);
+}
+
 SongStream::SongStream(std::string_view text, std::int64_t size)
     : text_(text), walk_(text), size_(size) {
   assert(size >= kHeaderBytes && size <= kMaxImageBytes);
 }
 
+void SongStream::restart(const Checkpoints::Place* place) {
+  if (place == nullptr) {
+    walk_ = text::CommandWalk(text_);
+    block_start_ = kHeaderBytes;
+  } else {
+    walk_ = Checkpoints::resume(text_, *place);
+    block_start_ = place->image_offset;
+  }
+  block_ = {};
+  sounding_bytes_ = 0;
+}
+
 bool SongStream::seek(std::int64_t offset) {
   if (offset < 0 || offset > size_) return false;
   if (offset < block_start_) {
-    // Blocks are found by walking the text, which only goes forward.
-    walk_ = text::CommandWalk(text_);
-    block_start_ = kHeaderBytes;
-    block_ = {};
-    sounding_bytes_ = 0;
+    // Blocks are found by walking the text, which only goes forward: from a
+    // place of the index, or from the start. Without memory for the index,
+    // every backward seek walks from the start.
+    if (!checkpoints_.started()) checkpoints_.start();
+    restart(checkpoints_.started() ? checkpoints_.before(offset) : nullptr);
+  } else if (offset >= block_start_ + block_.bytes) {
+    // Forward past the current block: a place of the index may be nearer.
+    const Checkpoints::Place* place =
+        checkpoints_.started() ? checkpoints_.before(offset) : nullptr;
+    if (place != nullptr && place->image_offset > block_start_ + block_.bytes) restart(place);
   }
   pos_ = offset;
   return true;
@@ -90,7 +154,9 @@ bool SongStream::seek(std::int64_t offset) {
 
 bool SongStream::next_block() {
   block_start_ += block_.bytes;
-  while (walk_.step()) {
+  for (;;) {
+    checkpoints_.offer(walk_, block_start_);
+    if (!walk_.step()) break;
     if (walk_.kind() != text::Key::note) continue;
     block_ = plan_block(walk_.frequency(), walk_.settings());
     sounding_bytes_ = synth::samples_written(block_);

@@ -67,8 +67,61 @@ std::size_t for_each_warning(std::string_view text, text::WarningSink visit);
 // How many warnings for_each_warning would visit, without writing a message.
 std::size_t count_warnings(std::string_view text);
 
+// Places in a song text and its image from which a walk can go on: a sparse
+// index that lets a seek walk from the nearest place before its target
+// instead of from the text's start. A place is kept every `spacing` bytes of
+// text at most; when the index is full, every other place is dropped and the
+// spacing doubled, so it covers any text in at most kCapacity places (64 KiB).
+class Checkpoints {
+ public:
+  struct Place {
+    std::uint64_t text_offset;   // of the next command
+    std::uint32_t image_offset;  // of the next note block
+    std::uint16_t length_ms;
+    std::uint8_t volume_percent;
+    std::uint8_t octave_and_modes;  // octave | pipe << 4 | decay << 5
+  };
+  static constexpr std::uint32_t kCapacity = 4096;
+  static_assert(sizeof(Place) == 16);
+
+  Checkpoints() = default;
+  Checkpoints(const Checkpoints&) = delete;
+  Checkpoints& operator=(const Checkpoints&) = delete;
+  ~Checkpoints();
+
+  // Allocates the index; false when memory runs out (it then stays empty and
+  // every seek walks from the start, as without one).
+  bool start();
+  bool started() const { return places_ != nullptr; }
+
+  // Keeps the walk's place, with the image offset of its next block, if it
+  // is far enough past the last kept.
+  void offer(const text::CommandWalk& walk, std::int64_t image_offset) {
+    if (places_ != nullptr && walk.next_offset() >= next_text_offset_ && !walk.done()) {
+      keep(walk, image_offset);
+    }
+  }
+
+  // The last place whose next block starts at or before `image_offset`, or
+  // null.
+  const Place* before(std::int64_t image_offset) const;
+
+  // A walk of `text` from `place`.
+  static text::CommandWalk resume(std::string_view text, const Place& place);
+
+ private:
+  void keep(const text::CommandWalk& walk, std::int64_t image_offset);
+
+  Place* places_ = nullptr;
+  std::uint32_t count_ = 0;
+  std::uint64_t spacing_ = 4096;
+  std::uint64_t next_text_offset_ = 0;  // where the next place may be kept
+};
+
 // The bytes of a song image, produced in order as they are read. Holds the
-// text by reference and a few KiB of its own, whatever the song's length.
+// text by reference and a few KiB of its own, whatever the song's length;
+// once it has been sought backward, also an index of places in the text
+// (Checkpoints, at most 64 KiB), so that later seeks walk little of it.
 class SongStream {
  public:
   // A stream at the first byte of the image of `text`, which is `size` bytes
@@ -82,9 +135,15 @@ class SongStream {
   std::size_t read(std::uint8_t* out, std::size_t capacity);
 
   // Moves to `offset` in [0, size]; false outside (the position is kept).
+  // Walks the text from the current note, or from the nearest place of the
+  // index before `offset` when that is nearer; the first seek backward starts
+  // the index, and walks from the text's start.
   bool seek(std::int64_t offset);
 
  private:
+  // Goes on from `place` (null: from the text's start).
+  void restart(const Checkpoints::Place* place);
+
   // Moves on to the next note block; false after the last.
   bool next_block();
   // Writes up to `capacity` bytes of the current block from pos_; returns
@@ -105,6 +164,7 @@ class SongStream {
   std::int64_t staged_start_ = 0;            // image offset of staged_[0]
   std::int32_t staged_bytes_ = 0;
   std::uint8_t staged_[2 * kStagedFrames];
+  Checkpoints checkpoints_;
 };
 
 }  // namespace tuvello::image

@@ -309,8 +309,13 @@ class CommandWalk {
     settings_.decay = raw_[index(Key::dec)] != 0;
     return settings_;
   }
+  // Its volume as the percentage "vol" gave.
+  std::int32_t volume_percent() const { return raw_[walk_detail::index(Key::vol)]; }
   // Its note length alone, in milliseconds.
   std::int32_t length_ms() const { return length_ms_; }
+
+  // The offset in the text where the next command starts.
+  std::size_t next_offset() const { return base_ + pos_; }
 
   // Where the walk stands now. Meaningless once step() has returned false,
   // or after the last command (done()).
