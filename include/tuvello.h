@@ -122,7 +122,8 @@ TUVELLO_API int64_t TUVELLO_MeasureSong(const char* text);
 /*
  * A song reader yields exactly the bytes of TUVELLO_CreateSong(text), in
  * order, into buffers the caller supplies, synthesizing them as they are
- * read: it holds a few KiB whatever the song's length, never the image.
+ * read: it holds a few KiB whatever the song's length, never the image (once
+ * sought backward, also an index of places in the text, at most 64 KiB).
  *
  * The reader does NOT copy the text: the caller keeps it alive and unchanged
  * until TUVELLO_CloseSong. A reader is used by one thread at a time; separate
@@ -156,8 +157,10 @@ TUVELLO_API int32_t TUVELLO_ReadSong(TUVELLO_SongReader* reader, uint8_t* buffer
 /*
  * Moves the reader to byte `offset` of the image; the next read starts there.
  * Any offset from 0 to the image's length (the end) is allowed. Seeking
- * forward walks the text from the current note, backward from its start;
- * neither synthesizes the bytes passed over.
+ * walks the text from the current note, or from the nearest place of the
+ * reader's index before the offset (the first seek backward walks from the
+ * text's start and starts the index); no seek synthesizes the bytes passed
+ * over.
  *
  * Returns 0, or -1 for a NULL reader or an offset outside [0, length]
  * (the position is then unchanged).
@@ -275,7 +278,8 @@ typedef int (*TUVELLO_WarningVisitor)(const TUVELLO_Warning* warning, void* cont
 /*
  * Visits the warnings of a song text in text order, at most one per command:
  * the commands that TUVELLO_CreateSong skips, reads otherwise than written,
- * or that change nothing. Allocates nothing; reads the text twice.
+ * or that change nothing. Allocates nothing; reads the text once, and the
+ * stretches after settings once more, to see whether a note follows them.
  *
  * text: as for TUVELLO_CreateSong (NULL counts as "").
  * visit: called with each warning and `context`; NULL only counts them.
