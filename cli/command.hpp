@@ -32,6 +32,9 @@ enum class Opt {
   strict,
   rtttl,
   octave_shift,
+  to_rtttl,  // export's --rtttl: the output, not the input, is a ringtone
+  to_midi,
+  name,
   max_bytes,
   max_input,
   print_text,
@@ -57,7 +60,10 @@ struct Options {
   // TUVELLO_OCTAVE_SHIFT_AUTO, _NONE or _BY `octaves`.
   std::int32_t octave_shift = 0;
   std::int32_t octaves = 0;
-  bool json = false;  // notes: JSON lines instead of a table
+  bool to_rtttl = false;            // export: an RTTTL ringtone
+  bool to_midi = false;             // export: a MIDI file
+  std::optional<std::string> name;  // export --rtttl: the ringtone's name
+  bool json = false;                // notes: JSON lines instead of a table
   std::int64_t max_bytes = INT32_MAX;
   std::size_t max_input = std::size_t{64} << 20;
 };
@@ -92,8 +98,13 @@ extern const Command kPlayCommand;  // only with ALSA (TUVELLO_HAVE_PLAY)
 extern const Command kCheckCommand;
 extern const Command kNotesCommand;
 extern const Command kImportCommand;
+extern const Command kExportCommand;
 extern const Command kPlotCommand;
 extern const Command kDemoCommand;
+
+// Whether `output` ("-" for standard output) is a terminal: binary output
+// is refused there, with a message saying so; kUsage.
+bool refuses_terminal(const char* command, const std::string& output, const char* what);
 
 // Writes the song image of `text` (NUL-terminated) to `output` ("-" for
 // standard output), with a summary line unless o.quiet: render and demo.

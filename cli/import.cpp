@@ -15,41 +15,19 @@
 namespace tuvello::cli {
 namespace {
 
-struct Printer {
-  Locator locate;
-  std::size_t printed = 0;
-  bool out_of_memory = false;
-};
-
-// Called from inside the library, which is built without exceptions: none
-// may pass through it, so running out of memory stops the warnings instead.
-int print_warning(const TUVELLO_Warning* w, void* context) noexcept {
-  auto* p = static_cast<Printer*>(context);
-  try {
-    const std::string where = p->locate(static_cast<std::size_t>(w->text_offset));
-    std::fprintf(stderr, "%s: warning: %s\n", where.c_str(), w->message);
-  } catch (const std::bad_alloc&) {
-    p->out_of_memory = true;
-    return 1;
-  }
-  ++p->printed;
-  return 0;
-}
-
 // Prints the warnings of the whole ringtone; returns their number, and
 // the song text's length in *length.
 std::size_t print_warnings(std::string_view ringtone, std::string_view source,
                            const TUVELLO_RtttlOptions& options, std::int64_t* length) {
-  Printer printer{Locator(source, ringtone)};
-  *length = TUVELLO_ConvertRtttlEx(ringtone.data(), nullptr, 0, &options, print_warning, &printer);
-  if (printer.out_of_memory) throw std::bad_alloc();
+  WarningPrinter printer(source, ringtone);
+  *length = TUVELLO_ConvertRtttlEx(ringtone.data(), nullptr, 0, &options, WarningPrinter::visit,
+                                   &printer);
+  printer.check();
   if (const void* nul = std::memchr(ringtone.data(), '\0', ringtone.size())) {
     const auto at = static_cast<std::size_t>(static_cast<const char*>(nul) - ringtone.data());
-    std::fprintf(stderr, "%s: warning: a NUL byte ends the ringtone here; the rest is ignored\n",
-                 printer.locate(at).c_str());
-    ++printer.printed;
+    printer.print(at, "a NUL byte ends the ringtone here; the rest is ignored");
   }
-  return printer.printed;
+  return printer.printed();
 }
 
 std::string converted(const char* rtttl, const TUVELLO_RtttlOptions& options, std::int64_t length) {

@@ -30,7 +30,7 @@ const Command* const kCommands[] = {
 #ifdef TUVELLO_HAVE_PLAY
     &kPlayCommand,
 #endif
-    &kCheckCommand,  &kNotesCommand, &kImportCommand, &kPlotCommand, &kDemoCommand,
+    &kCheckCommand,  &kNotesCommand, &kImportCommand, &kExportCommand, &kPlotCommand, &kDemoCommand,
 };
 constexpr const char* kHelpSummary = "show this help, or with COMMAND that command's help";
 

@@ -22,13 +22,15 @@ struct OptionName {
 };
 
 constexpr OptionName kNames[] = {
-    {Opt::text, nullptr, 0, "TEXT"},       {Opt::ringtone, nullptr, 0, "RTTTL"},
-    {Opt::file, "file", 'f', "FILE"},      {Opt::output, "output", 'o', "FILE"},
-    {Opt::quiet, "quiet", 'q', nullptr},   {Opt::strict, "strict", 0, nullptr},
-    {Opt::rtttl, "rtttl", 0, nullptr},     {Opt::octave_shift, "octave-shift", 0, "N|auto|none"},
-    {Opt::max_bytes, "max-bytes", 0, "N"}, {Opt::max_input, "max-input", 0, "N"},
-    {Opt::print_text, "text", 0, nullptr}, {Opt::json, "json", 0, nullptr},
-    {Opt::help, "help", 'h', nullptr},     {Opt::version, "version", 'V', nullptr},
+    {Opt::text, nullptr, 0, "TEXT"},         {Opt::ringtone, nullptr, 0, "RTTTL"},
+    {Opt::file, "file", 'f', "FILE"},        {Opt::output, "output", 'o', "FILE"},
+    {Opt::quiet, "quiet", 'q', nullptr},     {Opt::strict, "strict", 0, nullptr},
+    {Opt::rtttl, "rtttl", 0, nullptr},       {Opt::octave_shift, "octave-shift", 0, "N|auto|none"},
+    {Opt::to_rtttl, "rtttl", 0, nullptr},    {Opt::to_midi, "midi", 0, nullptr},
+    {Opt::name, "name", 0, "NAME"},          {Opt::max_bytes, "max-bytes", 0, "N"},
+    {Opt::max_input, "max-input", 0, "N"},   {Opt::print_text, "text", 0, nullptr},
+    {Opt::json, "json", 0, nullptr},         {Opt::help, "help", 'h', nullptr},
+    {Opt::version, "version", 'V', nullptr},
 };
 
 const OptionName& name_of(Opt option) {
@@ -250,6 +252,15 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
         break;
       case Opt::json:
         o.json = true;
+        break;
+      case Opt::to_rtttl:
+        o.to_rtttl = true;
+        break;
+      case Opt::to_midi:
+        o.to_midi = true;
+        break;
+      case Opt::name:
+        o.name = optarg;
         break;
       case Opt::octave_shift:
         octave_shift = true;

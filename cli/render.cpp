@@ -15,22 +15,24 @@
 
 namespace tuvello::cli {
 
-int write_song(const Options& o, const char* command, std::string_view text,
-               const std::string& output) {
-  const bool to_stdout = output == "-";
+bool refuses_terminal(const char* command, const std::string& output, const char* what) {
   bool terminal = false;
-  if (to_stdout) {
+  if (output == "-") {
     terminal = ::isatty(STDOUT_FILENO) != 0;
   } else if (const std::optional<ResolvedPath> r = resolve_output(output)) {
     terminal = r->terminal;
   }
   if (terminal) {
-    std::fprintf(stderr,
-                 "tuvello %s: refusing to write a WAV image to a terminal; "
-                 "use -o FILE or a pipe\n",
-                 command);
-    return kUsage;
+    std::fprintf(stderr, "tuvello %s: refusing to write %s to a terminal; use -o FILE or a pipe\n",
+                 command, what);
   }
+  return terminal;
+}
+
+int write_song(const Options& o, const char* command, std::string_view text,
+               const std::string& output) {
+  const bool to_stdout = output == "-";
+  if (refuses_terminal(command, output, "a WAV image")) return kUsage;
 
   const std::size_t warnings = count_warnings(text);
   if (o.strict && warnings > 0) return refuse_strict(command, warnings, "nothing written");

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <new>
 
 #include "tuvello.h"
 
@@ -66,6 +67,28 @@ void hint_if_text_is_a_file(const Options& o, const char* command, std::size_t w
   const std::string name = escape_name(*o.text);
   std::fprintf(stderr, "tuvello %s: '%s' was read as a song text; to read the file, use -f '%s'\n",
                command, name.c_str(), name.c_str());
+}
+
+void WarningPrinter::print(std::size_t offset, const char* message) {
+  const std::string where =
+      by_line_ ? locate_(base_ + offset) : source_ + ":" + std::to_string(offset);
+  std::fprintf(stderr, "%s: warning: %s\n", where.c_str(), message);
+  ++printed_;
+}
+
+int WarningPrinter::visit(const TUVELLO_Warning* w, void* context) noexcept {
+  auto* p = static_cast<WarningPrinter*>(context);
+  try {
+    p->print(static_cast<std::size_t>(w->text_offset), w->message);
+  } catch (const std::bad_alloc&) {
+    p->out_of_memory_ = true;
+    return 1;
+  }
+  return 0;
+}
+
+void WarningPrinter::check() const {
+  if (out_of_memory_) throw std::bad_alloc();
 }
 
 }  // namespace tuvello::cli

@@ -8,6 +8,8 @@
 #include <string_view>
 
 #include "command.hpp"
+#include "io.hpp"
+#include "tuvello.h"
 
 namespace tuvello::cli {
 
@@ -43,5 +45,35 @@ int refuse_strict(const char* command, std::size_t warnings, const char* nothing
 
 // A TEXT that names a file was probably meant for -f: says so.
 void hint_if_text_is_a_file(const Options& o, const char* command, std::size_t warnings);
+
+// Prints the library's warnings to standard error, one line each: "FILE:LINE:
+// COLUMN: warning: MESSAGE" for offsets in a text (shifted by `base`, the
+// text's place in a larger file), "FILE:OFFSET: warning: MESSAGE" for
+// offsets in a binary file. Pass visit as the TUVELLO_WarningVisitor and the
+// printer as its context.
+class WarningPrinter {
+ public:
+  WarningPrinter(std::string_view source, std::string_view text, std::size_t base = 0)
+      : locate_(source, text), source_(source), base_(base), by_line_(true) {}
+  explicit WarningPrinter(std::string_view source)
+      : locate_(source, {}), source_(source), by_line_(false) {}
+
+  // Called from inside the library, which is built without exceptions: none
+  // may pass through it, so running out of memory stops the warnings
+  // instead, and check() then throws std::bad_alloc.
+  static int visit(const TUVELLO_Warning* w, void* context) noexcept;
+  void check() const;
+  // Prints a warning of the tool's own at `offset`.
+  void print(std::size_t offset, const char* message);
+  std::size_t printed() const { return printed_; }
+
+ private:
+  Locator locate_;
+  std::string source_;
+  std::size_t base_ = 0;
+  bool by_line_;
+  std::size_t printed_ = 0;
+  bool out_of_memory_ = false;
+};
 
 }  // namespace tuvello::cli

@@ -7,6 +7,8 @@
 # that renders without warnings.
 # usage: check_docs.sh TOOL MAN_SOURCE MAN_PAGE COMPLETION
 set -euo pipefail
+# Lists are searched as here-strings, not through pipes: under pipefail, grep
+# -q leaving at its match could fail the printf writing into it.
 tool=$1 man_source=$2 man_page=$3 completion=$4
 status=0
 fail() {
@@ -34,13 +36,13 @@ completed_commands=$(complete_words "")
 
 for command in $commands; do
   grep -qF -- "*$command*" "$man_source" || fail "man page: no command '$command'"
-  printf '%s\n' "$completed_commands" | grep -qx -- "$command" || fail "completion: no command '$command'"
+  grep -qx -- "$command" <<<"$completed_commands" || fail "completion: no command '$command'"
   # 'help' takes a command name, not options of its own.
   [ "$command" = help ] && continue
   completed=$(complete_words "$command" -)
   for option in $(options_of "$command"); do
     grep -qF -- "*$option*" "$man_source" || fail "man page: no option '$option' (of '$command')"
-    printf '%s\n' "$completed" | grep -qx -- "$option" || fail "completion: no option '$option' after '$command'"
+    grep -qx -- "$option" <<<"$completed" || fail "completion: no option '$option' after '$command'"
   done
 done
 # SYNOPSIS lines, markup removed, against each command's usage line.
@@ -51,7 +53,7 @@ man_commands=$(sed -n '/^# COMMANDS/,/^# OPTIONS/s/^\*\([a-z]*\)\*.*/\1/p' "$man
 for command in $commands; do
   [ "$command" = help ] && continue
   usage=$("$tool" "$command" --help | sed -n '1,/^$/p' | tr -s ' \n' ' ' | sed 's/^Usage: tuvello //; s/ $//')
-  printf '%s\n' "$synopsis" | grep -qxF -- "$usage" || fail "man page: SYNOPSIS lacks '$usage'"
+  grep -qxF -- "$usage" <<<"$synopsis" || fail "man page: SYNOPSIS lacks '$usage'"
 done
 
 # Each option of the OPTIONS section names, in parentheses at its end, the
@@ -69,7 +71,7 @@ while IFS='|' read -r names body; do
   [ -n "$listed" ] || continue
   taking=$(for command in $commands; do
     [ "$command" = help ] && continue
-    if options_of "$command" | grep -qx -- "$option"; then echo "$command"; fi
+    if grep -qx -- "$option" <<<"$(options_of "$command")"; then echo "$command"; fi
   done | sort | tr '\n' ' ')
   [ "$listed" = "$taking" ] || fail "man page: $option is for '$listed', the tool's help says '$taking'"
 done <<<"$man_options"

@@ -1132,5 +1132,87 @@ class ImportConvertsRingtones(unittest.TestCase):
             os.close(main)
 
 
+def on_terminal(*args):
+    """Runs the tool with a terminal as standard output: its result and what it showed there."""
+    main, side = pty.openpty()
+    try:
+        r = subprocess.run([TUVELLO, *args], stdin=subprocess.DEVNULL, stdout=side,
+                           stderr=subprocess.PIPE, timeout=60)
+        os.set_blocking(main, False)
+        try:
+            return r, os.read(main, 65536)
+        except BlockingIOError:
+            return r, b""
+    finally:
+        os.close(side)
+        os.close(main)
+
+
+class ExportWritesRingtonesAndMidi(unittest.TestCase):
+    # Octave multipliers and note-value lengths only: a ringtone holds all of it.
+    SONG = "len:250;c;e;oct:3;g;len:125;p;h;oct:1;c"
+
+    def test_a_ringtone_plays_back_as_the_song_and_is_named(self):
+        r = run("export", "--rtttl", self.SONG)
+        self.assertEqual((r.returncode, r.stderr), (0, b""))
+        self.assertRegex(r.stdout, rb"^tune:[^\n]*\n$")
+        back = run("import", "--strict", r.stdout.decode().strip())
+        self.assertEqual((back.returncode, back.stderr), (0, b""))
+        self.assertEqual(run("render", back.stdout.decode().strip()).stdout,
+                         run("render", self.SONG).stdout)
+        with tempfile.TemporaryDirectory() as d:
+            song, out = pathlib.Path(d) / "ode.txt", pathlib.Path(d) / "ode.rtttl"
+            song.write_text("len:300;c;e\n")
+            r = run("export", "--rtttl", "-f", str(song), "-o", str(out))
+            self.assertEqual((r.returncode, r.stdout, r.stderr), (0, b"", b""))
+            self.assertEqual(out.read_text(), "ode:d=4,o=3,b=200:c,e\n")
+        self.assertTrue(run("export", "--rtttl", "--name", "a:b", "c").stdout.startswith(b"a_b:"))
+
+    def test_what_the_output_cannot_hold_is_located_and_strict_keeps_the_old_file(self):
+        song = "c;vol:50;e;oct:2;g;pipe:1;c"
+        for fmt, places in (("--rtttl", ["1:3: warning: 'vol:50'", "1:12: warning: 'oct:2'",
+                                         "1:20: warning: 'pipe:1'"]),
+                            ("--midi", ["1:20: warning: 'pipe:1'"])):
+            with self.subTest(fmt=fmt), tempfile.TemporaryDirectory() as d:
+                out = pathlib.Path(d) / "out"
+                r = run("export", fmt, "-q", song, "-o", str(out))
+                self.assertEqual(r.returncode, 0)
+                lines = r.stderr.decode().splitlines()
+                self.assertEqual([l[len("<argument>:"):][:len(p)] for l, p in zip(lines, places)],
+                                 places)
+                self.assertEqual(len(lines), len(places))
+                written = out.read_bytes()
+                r = run("export", fmt, "--strict", song, "-o", str(out))
+                self.assertEqual(r.returncode, 1)
+                self.assertIn(b"; --strict: nothing written", r.stderr)
+                self.assertEqual(out.read_bytes(), written)
+                self.assertEqual(os.listdir(d), ["out"])
+
+    def test_midi_goes_to_files_and_pipes_never_to_a_terminal(self):
+        with tempfile.TemporaryDirectory() as d:
+            out = pathlib.Path(d) / "song.mid"
+            r = run("export", "--midi", "-o", str(out), self.SONG)
+            self.assertEqual(r.returncode, 0)
+            data = out.read_bytes()
+            self.assertEqual(data[:4], b"MThd")
+            self.assertEqual(r.stderr.decode(), "wrote %s: 5 notes, 1 pause, 1.125 s, %d bytes, "
+                             "0 warnings\n" % (out, len(data)))
+            self.assertEqual(run("export", "--midi", self.SONG).stdout, data)
+        for args in (("export", "--midi", "c"), ("export", "--midi", "c", "-o", "-")):
+            r, shown = on_terminal(*args)
+            self.assertEqual((r.returncode, shown), (2, b""), args)
+            self.assertIn(b"refusing to write a MIDI file to a terminal", r.stderr)
+        r = run("export", "--midi", "-", "-o", os.devnull,
+                input=b"len:500;" + b"c;" * 100_000, stdin=None)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"image would pass 2147483647 bytes; nothing written", r.stderr)
+        for args, message in ((("export", "c"), "give either --rtttl or --midi"),
+                              (("export", "--rtttl", "--midi", "c"), "give either"),
+                              (("export", "--midi", "--name", "n", "c"), "--name is for --rtttl")):
+            r = run(*args)
+            self.assertEqual((r.returncode, r.stdout), (2, b""), args)
+            self.assertIn(message, r.stderr.decode())
+
+
 if __name__ == "__main__":
     unittest.main()
