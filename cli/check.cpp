@@ -2,9 +2,7 @@
 // `tuvello check`: the library's warnings about a song text (those of
 // TUVELLO_ForEachWarning), as compiler-style lines, and the song's summary.
 #include <cstdio>
-#include <exception>
 #include <string>
-#include <utility>
 
 #include "command.hpp"
 #include "options.hpp"
@@ -14,44 +12,17 @@
 namespace tuvello::cli {
 namespace {
 
-struct Printer {
-  explicit Printer(Locator l) : locate(std::move(l)) {}
-  Locator locate;
+class Printer final : public WarningLines {
+ public:
+  bool line(const std::string& text, bool) override { return ok = print_line(text); }
   bool ok = true;
-  std::exception_ptr failure;
 };
 
-// Called from inside the library, which is built without exceptions: a
-// failure (out of memory) stops the walk and is thrown again after it. Each
-// warning is printed as it is found: memory stays the same at any length.
-int print_warning(const TUVELLO_Warning* w, void* context) noexcept {
-  auto& p = *static_cast<Printer*>(context);
-  try {
-    p.ok =
-        print_line(p.locate(static_cast<std::size_t>(w->text_offset)) + ": warning: " + w->message);
-  } catch (...) {
-    p.failure = std::current_exception();
-    return 1;
-  }
-  return p.ok ? 0 : 1;
-}
-
 int run(const Options&, Input& in) {
-  const std::string_view read = song_text(in.text);
-  Printer p{Locator(in.source, in.text)};
-  std::size_t warnings =
-      static_cast<std::size_t>(TUVELLO_ForEachWarning(read.data(), print_warning, &p));
-  if (p.failure) std::rethrow_exception(p.failure);
-  if (p.ok && read.size() < in.text.size()) {
-    // The library reads a C string: what follows a NUL byte is not the song.
-    const std::size_t ignored = in.text.size() - read.size() - 1;
-    ++warnings;
-    p.ok = print_line(
-        p.locate(read.size()) + ": warning: the song text ends at this NUL byte; the " +
-        plural(ignored, "byte") + " after it " + (ignored == 1 ? "is" : "are") + " ignored");
-  }
-  if (!p.ok ||
-      !print_line(in.source + ": " + song_phrase(summarize_song(read)) + ", " +
+  Printer out;
+  const std::size_t warnings = report_warnings(in.text, in.source, out);
+  if (!out.ok ||
+      !print_line(in.source + ": " + song_phrase(summarize_song(in.text)) + ", " +
                   plural(warnings, "warning")) ||
       !finish_stdout()) {
     return write_failed("check");
@@ -86,8 +57,9 @@ where LINE counts the text's line breaks ("\n") from 1 and COLUMN is the
 1-based byte column of the command's first byte in that line (line breaks are
 ordinary bytes to the library, not separators); FILE is the file name,
 <argument>, <stdin> or <demo>. Control bytes are shown escaped (\t \r \n \xHH).
-A summary line (notes, pauses, seconds, warnings) ends the report. Each
-warning is printed as it is found.
+A warning whose command begins with a line break is followed by a note on
+writing the song on one line. A summary line (notes, pauses, seconds,
+warnings) ends the report. Each warning is printed as it is found.
 
 Without TEXT or -f the text is read from standard input; when that is a
 terminal, the built-in demo song is checked.)",

@@ -107,8 +107,9 @@ extern const Command kDemoCommand;
 bool refuses_terminal(const char* command, const std::string& output, const char* what);
 
 // Writes the song image of `text` (NUL-terminated) to `output` ("-" for
-// standard output), with a summary line unless o.quiet: render and demo.
+// standard output), after its first warnings (located in `source`) and with
+// a summary line unless o.quiet: render and demo.
 int write_song(const Options& o, const char* command, std::string_view text,
-               const std::string& output);
+               std::string_view source, const std::string& output);
 
 }  // namespace tuvello::cli

@@ -9,7 +9,7 @@ namespace {
 
 int run(const Options& o, Input&) {
   if (o.print_text) return print_line(kDemoSong) && finish_stdout() ? kOk : write_failed("demo");
-  return write_song(o, "demo", kDemoSong, o.output.value_or("demo.wav"));
+  return write_song(o, "demo", kDemoSong, "<demo>", o.output.value_or("demo.wav"));
 }
 
 constexpr OptionHelp kOptions[] = {

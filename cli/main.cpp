@@ -19,6 +19,7 @@
 #include "demo_song.hpp"
 #include "options.hpp"
 #include "output_file.hpp"
+#include "report.hpp"
 
 namespace {
 
@@ -111,6 +112,12 @@ std::optional<int> read_input(const Options& o, const Command& command, Input& i
     // A person at a terminal with nothing to type: the demo shows what the tool does.
     in.text = kDemoSong;
     in.source = "<demo>";
+    if (!o.quiet) {
+      std::fprintf(stderr,
+                   "tuvello %s: no song text given (TEXT, -f FILE or standard input): "
+                   "taking the built-in demo song\n",
+                   command.name);
+    }
     return std::nullopt;
   }
   in.source = from_stdin ? "<stdin>" : escape_name(*o.file);
@@ -156,7 +163,11 @@ int run_help(int argc, char** argv) {
   if (argc == 2 || (argc == 3 && (asked == "-h" || asked == "--help"))) {
     return print_and_finish(tool_help(), "");
   }
-  const Command* command = argc == 3 ? find_command(asked) : nullptr;
+  if (argc > 3) {
+    return usage_error("help", "one command at a time, not '" + escape_name(asked) + "' and '" +
+                                   escape_name(argv[3]) + "'" + (argc > 4 ? " and more" : ""));
+  }
+  const Command* command = find_command(asked);
   if (command == nullptr) {
     return usage_error("help",
                        "no such command '" + escape_name(asked) + "' (" + command_list() + ")");
@@ -171,6 +182,10 @@ int run(int argc, char** argv) {
   if (name == "-V" || name == "--version") return print_version("");
   if (name == "help") return run_help(argc, argv);
   const Command* command = find_command(name);
+  if (command == nullptr && name.starts_with('-')) {
+    return usage_error("", "unknown option '" + escape_name(name) + "'" +
+                               (name == "-v" ? " (-V shows the version)" : ""));
+  }
   if (command == nullptr) {
     return usage_error("", "unknown command '" + escape_name(name) + "' (" + command_list() + ")");
   }
@@ -185,7 +200,9 @@ int run(int argc, char** argv) {
   if (command->reads_input()) {
     if (const std::optional<int> failed = read_input(o, *command, in)) return *failed;
   }
-  return command->run(o, in);
+  const int status = command->run(o, in);
+  if (command->reads_input()) hint_if_text_is_a_file(o, *command);
+  return status;
 }
 
 }  // namespace

@@ -53,6 +53,18 @@ std::string describe(const char* what, const std::string& name) {
   return std::string(what) + " '" + escape_name(name) + "': " + std::strerror(errno);
 }
 
+// Why no temporary file could be made beside `path` in `directory`, naming
+// the folder.
+std::string temporary_failed(const std::string& path, const std::string& directory) {
+  const int error = errno;
+  if (error == ENOENT) {
+    return "cannot write '" + escape_name(path) + "': the folder '" + escape_name(directory) +
+           "' does not exist";
+  }
+  return "cannot write '" + escape_name(path) + "': no new file can be made in the folder '" +
+         escape_name(directory) + "': " + std::strerror(error);
+}
+
 std::string directory_of(const std::string& path) {
   const std::size_t slash = path.rfind('/');
   if (slash == std::string::npos) return ".";
@@ -192,12 +204,12 @@ std::optional<std::string> OutputFile::open(const std::string& path) {
   std::string temp = directory + "/." + base + ".XXXXXX";
   if (temp.size() >= sizeof pending_temp) {
     errno = ENAMETOOLONG;
-    return describe("cannot create a temporary file beside", path);
+    return describe("cannot write", path);
   }
   {
     const SignalsHeld held;
     fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd_ < 0) return describe("cannot create a temporary file beside", path);
+    if (fd_ < 0) return temporary_failed(path, directory);
     temp_.swap(temp);
     std::memcpy(pending_temp, temp_.c_str(), temp_.size() + 1);
     pending = 1;

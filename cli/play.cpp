@@ -46,6 +46,14 @@ class InterruptFlag {
   bool ignored_ = false;
 };
 
+// ALSA's library prints its own errors on standard error, several lines
+// for one missing device; the tool says once what went wrong instead.
+extern "C" void keep_quiet(const char*, int, const char*, int, const char*, ...) {}
+
+constexpr const char* kHint =
+    "tuvello play: to hear the song without a sound device here, write it to a file "
+    "(tuvello render ... -o song.wav) or pipe it to a player (tuvello render ... | aplay)\n";
+
 int device_error(const char* what, int error) {
   std::fprintf(stderr, "tuvello play: %s the sound device '%s': %s\n", what, kDevice,
                snd_strerror(error));
@@ -102,6 +110,7 @@ int play_song(const char* text) {
   const InterruptFlag flag;
   snd_pcm_t* pcm = nullptr;
   // Opened without waiting, so that a device in use is reported, not waited for.
+  snd_lib_error_set_handler(keep_quiet);
   int err = snd_pcm_open(&pcm, kDevice, SND_PCM_STREAM_PLAYBACK, SND_PCM_NONBLOCK);
   if (err == -EBUSY) {
     std::fprintf(stderr,
@@ -112,9 +121,14 @@ int play_song(const char* text) {
   if (err == -ENOENT || err == -ENODEV || err == -ENXIO || err == -EINVAL) {
     std::fprintf(stderr, "tuvello play: no sound device: ALSA's '%s' cannot be opened (%s)\n",
                  kDevice, snd_strerror(err));
+    std::fputs(kHint, stderr);
     return 1;
   }
-  if (err < 0) return device_error("cannot open", err);
+  if (err < 0) {
+    device_error("cannot open", err);
+    std::fputs(kHint, stderr);
+    return 1;
+  }
   err = snd_pcm_nonblock(pcm, 0);
   if (err >= 0) {
     err = snd_pcm_set_params(pcm, SND_PCM_FORMAT_S16_LE, SND_PCM_ACCESS_RW_INTERLEAVED, kChannels,
@@ -156,14 +170,13 @@ int run(const Options& o, Input& in) {
       return *failed;
     }
   }
-  const std::size_t warnings = count_warnings(in.text);
+  const std::size_t warnings = print_first_warnings(in.text, o.rtttl ? "<converted>" : in.source);
   if (o.strict && warnings > 0) return refuse_strict("play", warnings, "nothing played");
   const int status = play_song(in.text.data());
   if (status == kOk && !o.quiet) {
     std::fprintf(stderr, "played %s: %s%s\n", in.source.c_str(),
                  song_phrase(summarize_song(in.text)).c_str(), warnings_phrase(warnings).c_str());
   }
-  if (status == kOk) hint_if_text_is_a_file(o, "play", warnings);
   return status;
 }
 
@@ -193,8 +206,9 @@ const Command kPlayCommand = {
     R"(Plays a song text on the default sound device (ALSA's "default"), as it is
 rendered, and returns once the device has played all of it. Without TEXT or -f
 the text is read from standard input; when that is a terminal, the built-in
-demo song is played. A summary line (notes, pauses, seconds, warnings) goes to
-standard error. SIGINT (Ctrl-C) stops the sound at once.)",
+demo song is played. The song text's warnings, the first 10 of them, and a
+summary line (notes, pauses, seconds, warnings) go to standard error. SIGINT
+(Ctrl-C) stops the sound at once.)",
     R"(Exit status: 0 played; 1 no sound device, the device is busy or failed, out of
 memory, or a warning under --strict; 2 usage error or unreadable input.)",
     run,

@@ -30,11 +30,11 @@ bool refuses_terminal(const char* command, const std::string& output, const char
 }
 
 int write_song(const Options& o, const char* command, std::string_view text,
-               const std::string& output) {
+               std::string_view source, const std::string& output) {
   const bool to_stdout = output == "-";
   if (refuses_terminal(command, output, "a WAV image")) return kUsage;
 
-  const std::size_t warnings = count_warnings(text);
+  const std::size_t warnings = print_first_warnings(text, source);
   if (o.strict && warnings > 0) return refuse_strict(command, warnings, "nothing written");
 
   // The size first: a song past the limit is refused before any sample.
@@ -80,7 +80,6 @@ int write_song(const Options& o, const char* command, std::string_view text,
                  song_phrase(summarize_song(text)).c_str(), static_cast<long long>(measured),
                  warnings_phrase(warnings).c_str());
   }
-  hint_if_text_is_a_file(o, command, warnings);
   return kOk;
 }
 
@@ -93,7 +92,10 @@ int run(const Options& o, Input& in) {
       return *failed;
     }
   }
-  return write_song(o, "render", in.text, o.output.value_or("-"));
+  // The warnings of a converted ringtone are about the song text, not the
+  // ringtone's bytes.
+  return write_song(o, "render", in.text, o.rtttl ? "<converted>" : in.source,
+                    o.output.value_or("-"));
 }
 
 constexpr OptionHelp kOptions[] = {
@@ -130,8 +132,9 @@ const Command kRenderCommand = {
     R"(Renders a song text and writes its WAV image to FILE, or to standard output
 (the default, or -o -), which must not be a terminal. Without TEXT or -f the
 text is read from standard input; when that is a terminal, the built-in demo
-song is rendered. A summary line (output, notes, pauses, seconds, bytes,
-warnings) goes to standard error.)",
+song is rendered. The song text's warnings, the first 10 of them, and a
+summary line (output, notes, pauses, seconds, bytes, warnings) go to standard
+error.)",
     R"(Exit status: 0 written; 1 rendering failed (out of memory, image too long), a
 warning under --strict, or the output could not be written; 2 usage error or
 unreadable input.)",

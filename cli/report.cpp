@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstdio>
+#include <exception>
 #include <new>
 
 #include "tuvello.h"
@@ -41,32 +42,120 @@ std::string song_phrase(const SongSummary& song) {
   return plural(song.notes, "note") + ", " + plural(song.pauses, "pause") + ", " + seconds;
 }
 
-std::size_t count_warnings(std::string_view text) {
-  const std::string_view read = song_text(text);
-  const std::int32_t n = TUVELLO_ForEachWarning(read.data(), nullptr, nullptr);
-  return static_cast<std::size_t>(n) + (read.size() < text.size() ? 1 : 0);
+namespace {
+
+struct Reporter {
+  Reporter(std::string_view t, std::string_view source, WarningLines& o)
+      : text(t), locate(source, t), out(o) {}
+  std::string_view text;
+  Locator locate;
+  WarningLines& out;
+  bool going = true;
+  std::exception_ptr failure;
+};
+
+// Whether the command at `offset` begins with a line break, blanks aside.
+bool begins_with_line_break(std::string_view text, std::size_t offset) {
+  while (offset < text.size() && (text[offset] == ' ' || text[offset] == '\t')) ++offset;
+  const std::string_view rest = text.substr(offset < text.size() ? offset : text.size());
+  return rest.starts_with('\n') || rest.starts_with("\r\n");
 }
 
-std::string warnings_phrase(std::size_t warnings) {
-  std::string s = ", " + plural(warnings, "warning");
-  if (warnings > 0)
-    s += warnings == 1 ? " (tuvello check shows it)" : " (tuvello check shows them)";
-  return s;
+// Called from inside the library, which is built without exceptions: a
+// failure (out of memory) stops the walk and is thrown again after it.
+int report_warning(const TUVELLO_Warning* w, void* context) noexcept {
+  auto& r = *static_cast<Reporter*>(context);
+  try {
+    const auto offset = static_cast<std::size_t>(w->text_offset);
+    const std::string where = r.locate(offset);
+    r.going = r.out.line(where + ": warning: " + w->message, true);
+    if (r.going && begins_with_line_break(r.text, offset)) {
+      // Song text is one line: the break belongs to the command after it.
+      r.going = r.out.line(where +
+                               ": note: only ';' separates commands, so a line break joins the "
+                               "command after it; write the song text on one line",
+                           false);
+    }
+  } catch (...) {
+    r.failure = std::current_exception();
+    return 1;
+  }
+  return r.going ? 0 : 1;
 }
+
+class FirstWarnings final : public WarningLines {
+ public:
+  bool line(const std::string& text, bool warning) override {
+    if (warning) ++seen_;
+    if (seen_ <= kShown) std::fprintf(stderr, "%s\n", text.c_str());
+    return true;
+  }
+  static constexpr std::size_t kShown = 10;
+
+ private:
+  std::size_t seen_ = 0;
+};
+
+}  // namespace
+
+std::size_t report_warnings(std::string_view text, std::string_view source, WarningLines& out) {
+  const std::string_view read = song_text(text);
+  Reporter r(text, source, out);
+  auto warnings = static_cast<std::size_t>(TUVELLO_ForEachWarning(read.data(), report_warning, &r));
+  if (r.failure) std::rethrow_exception(r.failure);
+  if (r.going && read.size() < text.size()) {
+    // The library reads a C string: what follows a NUL byte is not the song.
+    const std::size_t ignored = text.size() - read.size() - 1;
+    ++warnings;
+    out.line(r.locate(read.size()) + ": warning: the song text ends at this NUL byte; the " +
+                 plural(ignored, "byte") + " after it " + (ignored == 1 ? "is" : "are") +
+                 " ignored",
+             true);
+  }
+  return warnings;
+}
+
+std::size_t print_first_warnings(std::string_view text, std::string_view source) {
+  FirstWarnings out;
+  const std::size_t warnings = report_warnings(text, source, out);
+  if (warnings > FirstWarnings::kShown) {
+    std::fprintf(stderr, "and %zu more: tuvello check lists them all\n",
+                 warnings - FirstWarnings::kShown);
+  }
+  return warnings;
+}
+
+std::string warnings_phrase(std::size_t warnings) { return ", " + plural(warnings, "warning"); }
 
 int refuse_strict(const char* command, std::size_t warnings, const char* nothing) {
-  std::fprintf(
-      stderr, "tuvello %s: %s%s; --strict: %s\n", command, plural(warnings, "warning").c_str(),
-      warnings == 1 ? " (tuvello check shows it)" : " (tuvello check shows them)", nothing);
+  std::fprintf(stderr, "tuvello %s: %s; --strict: %s\n", command,
+               plural(warnings, "warning").c_str(), nothing);
   return kFailed;
 }
 
-void hint_if_text_is_a_file(const Options& o, const char* command, std::size_t warnings) {
+namespace {
+
+int count_one(const TUVELLO_Warning*, void* context) {
+  ++*static_cast<std::size_t*>(context);
+  return 1;  // one is enough
+}
+
+}  // namespace
+
+void hint_if_text_is_a_file(const Options& o, const Command& command) {
   struct stat st {};
-  if (!o.text || warnings == 0 || ::stat(o.text->c_str(), &st) != 0) return;
+  if (!o.text || ::stat(o.text->c_str(), &st) != 0) return;
+  const bool ringtone = o.rtttl || command.takes(Opt::ringtone);
+  std::size_t warnings = 0;
+  if (ringtone) {
+    TUVELLO_ConvertRtttl(o.text->c_str(), nullptr, 0, count_one, &warnings);
+  } else {
+    warnings = static_cast<std::size_t>(TUVELLO_ForEachWarning(o.text->c_str(), nullptr, nullptr));
+  }
+  if (warnings == 0) return;
   const std::string name = escape_name(*o.text);
-  std::fprintf(stderr, "tuvello %s: '%s' was read as a song text; to read the file, use -f '%s'\n",
-               command, name.c_str(), name.c_str());
+  std::fprintf(stderr, "tuvello %s: '%s' was read as %s; to read the file, use -f '%s'\n",
+               command.name, name.c_str(), ringtone ? "a ringtone" : "a song text", name.c_str());
 }
 
 void WarningPrinter::print(std::size_t offset, const char* message) {

@@ -33,18 +33,38 @@ std::string plural(std::size_t n, const char* word);
 // bytes)".
 std::string song_phrase(const SongSummary& song);
 
-// The warnings of a song text: TUVELLO_ForEachWarning's, and one for a NUL
-// byte that ends it early.
-std::size_t count_warnings(std::string_view text);
+// Receives the lines that show a song text's warnings.
+class WarningLines {
+ public:
+  // "SOURCE:LINE:COLUMN: warning: MESSAGE" (`warning`), or a note on the
+  // warning before it. Returns false to stop.
+  virtual bool line(const std::string& text, bool warning) = 0;
 
-// ", 3 warnings (tuvello check shows them)" for a summary line.
+ protected:
+  ~WarningLines() = default;
+};
+
+// The warnings of a song text in text order, as tuvello check shows them:
+// TUVELLO_ForEachWarning's, each located in `source`; after one whose
+// command begins with a line break, a note on how to write the song; last,
+// one for a NUL byte that ends the text early. Returns the number of warnings
+// given to `out`.
+std::size_t report_warnings(std::string_view text, std::string_view source, WarningLines& out);
+
+// For render and play: the first 10 warnings on standard error, like a
+// compiler's, then "and N more: tuvello check lists them all". Returns the
+// number of warnings.
+std::size_t print_first_warnings(std::string_view text, std::string_view source);
+
+// ", 3 warnings" for a summary line.
 std::string warnings_phrase(std::size_t warnings);
 
-// "tuvello COMMAND: N warnings (...); --strict: NOTHING"; kFailed.
+// "tuvello COMMAND: N warnings; --strict: NOTHING"; kFailed.
 int refuse_strict(const char* command, std::size_t warnings, const char* nothing);
 
-// A TEXT that names a file was probably meant for -f: says so.
-void hint_if_text_is_a_file(const Options& o, const char* command, std::size_t warnings);
+// A TEXT that names an existing file and draws a warning was probably meant
+// for -f: says so on standard error.
+void hint_if_text_is_a_file(const Options& o, const Command& command);
 
 // Prints the library's warnings to standard error, one line each: "FILE:LINE:
 // COLUMN: warning: MESSAGE" for offsets in a text (shifted by `base`, the

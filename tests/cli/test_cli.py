@@ -24,6 +24,9 @@ TUVELLO = os.environ.get("TUVELLO", "tuvello")
 SNDFILE_INFO = os.environ.get("SNDFILE_INFO", "")
 VERSION = os.environ.get("TUVELLO_VERSION", "")
 CORPUS = pathlib.Path(__file__).with_name("check_corpus.txt")
+# What follows a warning about a command that a line break begins.
+LINE_BREAK_NOTE = ("note: only ';' separates commands, so a line break joins the command after "
+                   "it; write the song text on one line")
 # A library that fails the allocation numbered FAIL_NTH_ALLOC (fail_nth_alloc.c).
 FAIL_NTH_ALLOC_LIBRARY = os.environ.get("FAIL_NTH_ALLOC_LIBRARY", "")
 # A sanitizer build reserves terabytes of address space: no memory limit fits it.
@@ -265,7 +268,7 @@ class OutputIsWholeOrAbsent(WavCase):
     def test_a_missing_directory_is_an_error(self):
         r = run("render", "c", "-o", str(self.dir / "no" / "song.wav"))
         self.assertEqual(r.returncode, 1)
-        self.assertIn(b"No such file or directory", r.stderr)
+        self.assertIn(("the folder '%s' does not exist" % (self.dir / "no")).encode(), r.stderr)
 
     def test_a_replaced_file_keeps_its_mode_and_links_stay_links(self):
         target = self.dir / "song.wav"
@@ -339,6 +342,9 @@ class RefusesToWriteToATerminal(unittest.TestCase):
             os.close(main)
         self.assertEqual(r.returncode, 0, r.stderr)
         self.assertEqual(r.stdout, run("demo", "-o", "-").stdout)
+        self.assertTrue(r.stderr.startswith(
+            b"tuvello render: no song text given (TEXT, -f FILE or standard input): taking the "
+            b"built-in demo song\n"), r.stderr)
 
 
 def corpus_cases():
@@ -374,6 +380,7 @@ class CheckReportsCommands(unittest.TestCase):
                 [
                     "%s:1:9: warning: command 2 '\\nc': a line break makes the key '\\nc' unknown, "
                     "so 'c' is skipped" % path,
+                    "%s:1:9: %s" % (path, LINE_BREAK_NOTE),
                     "%s: 1 note, 0 pauses, 0.200 s, 1 warning" % path,
                 ],
             )
@@ -427,6 +434,7 @@ class CheckReportsCommands(unittest.TestCase):
             os.close(main)
         self.assertEqual(r.returncode, 0)
         self.assertEqual(r.stdout, b"<demo>: 22 notes, 1 pause, 4.560 s, 0 warnings\n")
+        self.assertIn(b"taking the built-in demo song", r.stderr)
         r = run("check")  # standard input at its end: an empty text
         self.assertEqual((r.returncode, r.stdout), (0, b"<stdin>: 0 notes, 0 pauses, 0.000 s, 0 warnings\n"))
 
@@ -438,9 +446,11 @@ class CheckReportsCommands(unittest.TestCase):
             [
                 "<stdin>:1:11: warning: command 3 '\\nc': a line break makes the key '\\nc' "
                 "unknown, so 'c' is skipped",
+                "<stdin>:1:11: " + LINE_BREAK_NOTE,
                 "<stdin>:2:3: warning: command 4 '': empty command, skipped (a pause is written 'p')",
                 "<stdin>:2:4: warning: command 5 '\\r\\nxx': unknown key '\\r\\nxx', so the "
                 "command is skipped",
+                "<stdin>:2:4: " + LINE_BREAK_NOTE,
                 "<stdin>:3:4: warning: command 6 'd\\n  q': unknown key 'd\\n  q': a line break "
                 "hides 'd' (commands are separated by ';')",
                 "<stdin>: 1 note, 0 pauses, 0.200 s, 4 warnings",
@@ -553,6 +563,8 @@ class HelpVersionAndUsageErrors(unittest.TestCase):
         cases = [
             ((), "no command given"),
             (("plya",), "unknown command 'plya'"),
+            (("-v",), "unknown option '-v' (-V shows the version)"),
+            (("help", "render", "plot"), "one command at a time, not 'render' and 'plot'"),
             (("render", "--loud"), "unknown option '--loud'"),
             (("render", "-x"), "unknown option '-x'"),
             (("render", "c", "-o"), "option '-o' needs a value"),
@@ -858,34 +870,45 @@ class NamesAndWarningsAreShown(WavCase):
         self.assertEqual(r.returncode, 2)
         self.assertIn(b"gone\\r.txt", r.stderr)
 
-    def test_render_counts_warnings_and_strict_writes_nothing(self):
+    def test_render_shows_its_first_warnings_and_strict_writes_nothing(self):
         out = self.dir / "x.wav"
         r = run("render", "c e g", "-o", str(out))
         self.assertEqual(r.returncode, 0)
         self.assertEqual(
             r.stderr.decode(),
-            "wrote %s: 0 notes, 0 pauses, 0.000 s, 44 bytes, 1 warning (tuvello check shows it)\n"
-            % out,
+            "<argument>:1:1: warning: command 1 'c e g': unknown key 'c e g': a space hides 'c', "
+            "'e' and 'g' (commands are separated by ';')\n"
+            "wrote %s: 0 notes, 0 pauses, 0.000 s, 44 bytes, 1 warning\n" % out,
         )
-        r = run("render", "c;;x;e:3", "-o", str(out))
-        self.assertIn(b": 2 notes, 0 pauses, 0.200 s, 8864 bytes, 3 warnings (tuvello check shows them)\n",
-                      r.stderr)
+        # Like a compiler's: the first 10, then how many more.
+        r = run("render", "c;" + "x;" * 12 + "\nd", "-o", str(out))
+        lines = r.stderr.decode().splitlines()
+        self.assertEqual([l.split(": warning: ")[0] for l in lines[:10]],
+                         ["<argument>:1:%d" % (3 + 2 * i) for i in range(10)])
+        self.assertEqual(lines[10:], ["and 3 more: tuvello check lists them all",
+                                      "wrote %s: 1 note, 0 pauses, 0.100 s, 4454 bytes, 13 warnings"
+                                      % out])
+        r = run("render", "len:200;\nc;d", "-o", str(out))
+        self.assertIn(("<argument>:1:9: " + LINE_BREAK_NOTE).encode(), r.stderr)
         out.write_bytes(b"old")
         r = run("render", "--strict", "c;;x", "-o", str(out))
         self.assertEqual(r.returncode, 1)
-        self.assertIn(b"2 warnings (tuvello check shows them); --strict: nothing written", r.stderr)
+        self.assertEqual(r.stderr.decode().splitlines()[2:],
+                         ["tuvello render: 2 warnings; --strict: nothing written"])
         self.assertEqual(out.read_bytes(), b"old")
         self.assertEqual(run("render", "--strict", "c;e", "-o", str(out)).returncode, 0)
 
     def test_a_text_that_names_a_file_gets_a_hint(self):
-        tune = self.dir / "tune.txt"
-        tune.write_bytes(b"c;e;g")
-        r = run("render", "tune.txt", "-o", "x.wav", cwd=self.dir)
-        self.assertEqual(r.returncode, 0)
-        self.assertIn(b"0 notes, 0 pauses, 0.000 s, 44 bytes, 1 warning", r.stderr)
-        self.assertIn(b"'tune.txt' was read as a song text; to read the file, use -f 'tune.txt'",
-                      r.stderr)
-
+        (self.dir / "tune.txt").write_bytes(b"c;e;g")
+        for args in (("render", "-o", "x.wav"), ("check",), ("notes",), ("plot", "-o", "x.svg"),
+                     ("import",), ("render", "--rtttl", "-o", "x.wav")):
+            r = run(*args, "tune.txt", cwd=self.dir)
+            kind = "a ringtone" if args[0] == "import" or "--rtttl" in args else "a song text"
+            self.assertIn(("tuvello %s: 'tune.txt' was read as %s; to read the file, use -f "
+                           "'tune.txt'\n" % (args[0], kind)).encode(), r.stderr, args)
+        # Song text that happens to name a file draws no hint.
+        (self.dir / "c").write_bytes(b"")
+        self.assertNotIn(b"-f", run("render", "c", "-o", "x.wav", cwd=self.dir).stderr)
 
 class PlaysOnTheSoundDevice(unittest.TestCase):
     """ALSA's default device routed by ~/.asoundrc to the file plugin, which
@@ -932,7 +955,8 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
         self.captured.unlink()
         r = self.play("--strict", "c;x")
         self.assertEqual(r.returncode, 1)
-        self.assertIn(b"1 warning (tuvello check shows it); --strict: nothing played", r.stderr)
+        self.assertEqual(r.stderr, b"<argument>:1:3: warning: command 2 'x': unknown key 'x', so "
+                         b"the command is skipped\ntuvello play: 1 warning; --strict: nothing played\n")
         self.assertFalse(self.captured.exists())
 
     def test_a_ringtone_plays_as_its_song_text(self):
@@ -958,11 +982,18 @@ class PlaysOnTheSoundDevice(unittest.TestCase):
         self.assertEqual(r.returncode, 1)
         self.assertIn(b"would pass 2147483647 bytes; nothing played", r.stderr)
 
-    def test_a_missing_device_is_reported(self):
-        self.use_device("type hw; card 99")
-        r = self.play("c")
-        self.assertEqual(r.returncode, 1)
-        self.assertRegex(r.stderr.decode(), r"^tuvello play: no sound device: ALSA's 'default' cannot be opened")
+    def test_a_missing_device_is_reported_in_one_line_and_a_hint(self):
+        # ALSA's library prints its own lines for this one ("Unknown PCM").
+        for device in ("type hw; card 99", 'type plug; slave.pcm "nowhere"'):
+            self.use_device(device)
+            r = self.play("c")
+            self.assertEqual(r.returncode, 1)
+            lines = r.stderr.decode().splitlines()
+            self.assertEqual(len(lines), 2, lines)
+            self.assertRegex(lines[0], r"^tuvello play: no sound device: ALSA's 'default' cannot "
+                             r"be opened \(.*\)$")
+            self.assertIn("tuvello render ... -o song.wav", lines[1])
+            self.assertIn("tuvello render ... | aplay", lines[1])
 
     def test_sigint_stops_the_sound_and_ends_the_tool(self):
         import signal
