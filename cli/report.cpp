@@ -7,6 +7,7 @@
 #include <exception>
 #include <new>
 
+#include "import.hpp"
 #include "tuvello.h"
 
 namespace tuvello::cli {
@@ -148,7 +149,8 @@ void hint_if_text_is_a_file(const Options& o, const Command& command) {
   const bool ringtone = o.rtttl || command.takes(Opt::ringtone);
   std::size_t warnings = 0;
   if (ringtone) {
-    TUVELLO_ConvertRtttl(o.text->c_str(), nullptr, 0, count_one, &warnings);
+    const TUVELLO_RtttlOptions options = rtttl_options(o);
+    TUVELLO_ConvertRtttlEx(o.text->c_str(), nullptr, 0, &options, count_one, &warnings);
   } else {
     warnings = static_cast<std::size_t>(TUVELLO_ForEachWarning(o.text->c_str(), nullptr, nullptr));
   }
