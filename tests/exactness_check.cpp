@@ -36,8 +36,8 @@ struct Tally {
 
 std::vector<SineKernel> kernels_here() {
   std::vector<SineKernel> out;
-  for (SineKernel k :
-       {SineKernel::portable, SineKernel::baseline, SineKernel::avx2, SineKernel::avx512}) {
+  for (SineKernel k : {SineKernel::portable, SineKernel::baseline, SineKernel::avx2,
+                       SineKernel::avx512, SineKernel::simd128}) {
     // Where doubles are evaluated as doubles the portable loop is the SSE2
     // loop's code again.
     const bool same_as_baseline = k == SineKernel::portable && kernel_detail::kDoublesAreDoubles &&
@@ -55,6 +55,8 @@ const char* name_of(SineKernel k) {
       return "avx2";
     case SineKernel::baseline:
       return "baseline";
+    case SineKernel::simd128:
+      return "simd128";
     default:
       return "portable";
   }

@@ -1,6 +1,10 @@
 // SPDX-License-Identifier: MIT
 #include "synth/sine_kernels.hpp"
 
+#if defined(__wasm_simd128__)
+#include "synth/sine_kernel_simd128.hpp"
+#endif
+
 namespace tuvello::synth {
 namespace {
 
@@ -40,6 +44,10 @@ bool kernel_supported(SineKernel kernel) {
   switch (kernel) {
     case SineKernel::portable:
       return true;
+#if defined(__wasm_simd128__)
+    case SineKernel::simd128:
+      return true;
+#endif
 #if defined(TUVELLO_X86)
     case SineKernel::baseline:
       return __builtin_cpu_supports("sse2");
@@ -55,6 +63,9 @@ bool kernel_supported(SineKernel kernel) {
 }
 
 SineKernel best_kernel() {
+#if defined(__wasm_simd128__)
+  return SineKernel::simd128;
+#endif
   // A few loads of the features read at load time.
   if (kernel_supported(SineKernel::avx512)) return SineKernel::avx512;
   if (kernel_supported(SineKernel::avx2)) return SineKernel::avx2;
@@ -64,6 +75,10 @@ SineKernel best_kernel() {
 
 double run_kernel(SineKernel kernel, const KernelRun& run) {
   switch (kernel) {
+#if defined(__wasm_simd128__)
+    case SineKernel::simd128:
+      return fill_simd128(run);
+#endif
 #if defined(TUVELLO_X86)
     case SineKernel::avx512:
       return fill_avx512(run);

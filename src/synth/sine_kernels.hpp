@@ -9,7 +9,8 @@ namespace tuvello::synth {
 // baseline: two lanes in SSE2, on x86 (every x86-64 processor has it).
 // portable: two lanes of GCC vectors, exact at any evaluation width: the loop
 // of other processors and of x86 ones without SSE2.
-enum class SineKernel { baseline, avx2, avx512, portable };
+// simd128: WebAssembly's 128-bit vectors, in a module built with -msimd128.
+enum class SineKernel { baseline, avx2, avx512, portable, simd128 };
 
 // Whether this processor can run `kernel`.
 bool kernel_supported(SineKernel kernel);
