@@ -158,3 +158,8 @@ declare const tuvello: {
   version: string;
 };
 export default tuvello;
+
+/** A new instance of the library, on a module of its own. The package ships the module twice,
+ *  with WebAssembly SIMD (the fast one) and without; by default the SIMD one runs where the
+ *  engine validates SIMD (every current browser and Node.js). `simd` picks one instead. */
+export declare function load(options?: { simd?: boolean }): Promise<typeof tuvello>;

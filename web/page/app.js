@@ -244,7 +244,9 @@ function replaceChildren(element, nodes) {
 }
 
 async function main() {
-  const api = await instantiateTuvello(decodeBase64(TUVELLO_WASM_BASE64));
+  const api = await instantiateTuvello(
+    decodeBase64(chooseModule({ simd: TUVELLO_WASM_SIMD_BASE64, scalar: TUVELLO_WASM_BASE64 })),
+  );
   const $ = (id) => document.getElementById(id);
   const song = $("song"), backdrop = $("backdrop"), warningList = $("warnings"), summary = $("summary");
   const rollBox = $("roll"), wave = $("wave"), notice = $("notice"), ringtoneOut = $("ringtone-out");

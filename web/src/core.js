@@ -284,6 +284,20 @@ function linker(module) {
   }
 }
 
+// The smallest module with a SIMD instruction (a v128.const, dropped):
+// engines without WebAssembly's 128-bit vectors reject it.
+const SIMD_PROBE = Uint8Array.of(
+  0, 97, 115, 109, 1, 0, 0, 0, 1, 4, 1, 96, 0, 0, 3, 2, 1, 0, 10, 23, 1, 21, 0, 253, 12,
+  ...new Array(16).fill(0), 26, 11,
+);
+
+// Which build of the module to run, of { simd, scalar }: the SIMD one where
+// the engine validates SIMD (every current browser and Node.js), else the
+// scalar one. Both give the same bytes; options.simd forces the choice.
+export function chooseModule(modules, options = {}) {
+  return (options.simd ?? WebAssembly.validate(SIMD_PROBE)) ? modules.simd : modules.scalar;
+}
+
 // Base64 to bytes without atob or Buffer, for every host alike.
 export function decodeBase64(text) {
   const alphabet = "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/";

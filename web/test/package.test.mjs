@@ -9,6 +9,7 @@ import { tmpdir } from "node:os";
 import { join } from "node:path";
 import { fileURLToPath } from "node:url";
 import * as tuvello from "../src/index.js";
+import { chooseModule } from "../src/core.js";
 
 const webDir = fileURLToPath(new URL("..", import.meta.url));
 const sample = (image, i) => image[44 + 2 * i] | ((image[45 + 2 * i] << 24) >> 16);
@@ -45,6 +46,31 @@ describe("render", () => {
     assert.throws(() => tuvello.fromRtttl(ringtone), { name: "RangeError", message: /4294968493 bytes/ });
     assert.equal(tuvello.fromRtttl("t:d=8,o=5,b=150:c,e").text, "len:200;oct:3;c;e");
     assert.equal(sample(tuvello.render("c"), 0), 1221);
+  });
+});
+
+describe("the two builds of the module", () => {
+  test("the SIMD one runs where the engine validates SIMD, else the scalar one", () => {
+    const modules = { simd: "simd", scalar: "scalar" };
+    assert.equal(chooseModule(modules), "simd"); // Node.js 20 runs WebAssembly SIMD
+    assert.equal(chooseModule(modules, { simd: false }), "scalar");
+    const validate = WebAssembly.validate;
+    WebAssembly.validate = () => false; // an engine without SIMD
+    try {
+      assert.equal(chooseModule(modules), "scalar");
+      assert.equal(chooseModule(modules, { simd: true }), "simd");
+    } finally {
+      WebAssembly.validate = validate;
+    }
+  });
+
+  test("both render the same images, each on its own instance", async () => {
+    const [simd, scalar] = await Promise.all([tuvello.load({ simd: true }), tuvello.load({ simd: false })]);
+    assert.notEqual(simd, scalar);
+    for (const text of ["c", "len:500;vol:90;c;pipe;e;dec:1;g;oct:3;a;h", "len:20;dec:1;vol:5;c;d;e"]) {
+      assert.deepEqual(simd.render(text), tuvello.render(text), text);
+      assert.deepEqual(scalar.render(text), tuvello.render(text), text);
+    }
   });
 });
 
@@ -163,6 +189,8 @@ describe("the package", () => {
         "README.md",
         "dist/index.cjs",
         "dist/index.d.cts",
+        "dist/tuvello-simd-wasm.js",
+        "dist/tuvello-simd.wasm",
         "dist/tuvello-wasm.js",
         "dist/tuvello.wasm",
         "index.d.ts",
@@ -183,6 +211,10 @@ describe("the package", () => {
       assert.deepEqual(required, imported);
       assert.deepEqual(required[0], Object.keys(tuvello).sort());
       assert.equal(required[1], [...tuvello.render("c;e")].join());
+      // The scalar module, which both entries ship too.
+      const scalar = 't.load({ simd: false }).then((s) => console.log(JSON.stringify([...s.render("c;e")].join())))';
+      assert.equal(run("-e", `const t = require("tuvello"); ${scalar}`), required[1]);
+      assert.equal(run("--input-type=module", "-e", `import * as t from "tuvello"; ${scalar}`), required[1]);
     } finally {
       rmSync(work, { recursive: true, force: true });
     }

@@ -426,6 +426,30 @@ describe("the playground page", () => {
     await page.close();
   });
 
+  test("runs the SIMD module, or the scalar one where the engine rejects SIMD, with the same images", async () => {
+    const moduleSize = (name) => readFileSync(new URL(`../dist/${name}`, import.meta.url)).length;
+    const texts = ["c", "len:500;vol:90;c;pipe;e;dec:1;g;oct:3;a;h", "len:20;dec:1;vol:5;c;d;e"];
+    for (const [simd, name] of [[true, "tuvello-simd.wasm"], [false, "tuvello.wasm"]]) {
+      const page = await browser.newPage();
+      // Which module the page compiles, told by its size; without SIMD, the
+      // engine's validation of the page's SIMD probe fails.
+      await page.addInitScript((simd) => {
+        const compile = WebAssembly.compile;
+        window.compiledSizes = [];
+        WebAssembly.compile = (bytes) => (window.compiledSizes.push(bytes.byteLength), compile(bytes));
+        if (!simd) WebAssembly.validate = () => false;
+      }, simd);
+      await page.goto(pageUrl);
+      await page.evaluate(() => window.tuvello.ready);
+      assert.deepEqual(await page.evaluate(() => window.compiledSizes), [moduleSize(name)]);
+      for (const text of texts) {
+        const image = await page.evaluate((t) => Array.from(window.tuvello.render(t)), text);
+        assert.ok(Buffer.from(image).equals(nativeImage(text)), `${name}: ${text}`);
+      }
+      await page.close();
+    }
+  });
+
   test("fits a phone-sized screen without sideways scrolling", async () => {
     const page = await openPage();
     await page.setViewportSize({ width: 390, height: 844 });
