@@ -5,7 +5,11 @@
 usage:
   build/bench/song_bench --benchmark_repetitions=5 --benchmark_out=bench.json \
       --benchmark_out_format=json
-  python3 bench/ratios.py bench.json
+  python3 bench/ratios.py bench.json [wasm.json]
+
+wasm.json, if given, is what `node bench/wasm_bench.mjs --json wasm.json` wrote:
+the WebAssembly module with SIMD against the native library, in Node.js and
+Chromium, which that script measured (see its comment).
 
 Prints, per note benchmark, ns per sample of the fast path and of the
 extended-precision reference and their ratio; per mode the median ratio;
@@ -109,5 +113,22 @@ def main(path):
     return 0 if ok else 1
 
 
+def wasm_summary(path):
+    """The browser line: render() with the SIMD module against TUVELLO_CreateSong."""
+    with open(path) as f:
+        data = json.load(f)
+    tone = next(iter(data["render"]))
+    native = data["render"][tone]["native"]["cpu"]
+    ratios = {host: data["render"][tone][f"{host} simd"]["cpu"] / native for host in ("node", "chromium")}
+    met = all(r <= 2.5 for r in ratios.values())
+    print(f"WebAssembly (SIMD), {tone}: Node.js {ratios['node']:.2f}x, Chromium {ratios['chromium']:.2f}x"
+          f" native CreateSong ({native:.2f} ns/sample, {data['nativeLoop']} loop, {data['cpu']})"
+          f" ({'meets' if met else 'MISSES'} <= 2.5x)")
+    return 0 if met else 1
+
+
 if __name__ == "__main__":
-    sys.exit(main(sys.argv[1] if len(sys.argv) > 1 else "bench.json"))
+    status = main(sys.argv[1] if len(sys.argv) > 1 else "bench.json")
+    if len(sys.argv) > 2:
+        status |= wasm_summary(sys.argv[2])
+    sys.exit(status)

@@ -18,8 +18,8 @@
 // chains for the engine to interleave), the run's fields copied into locals
 // (stores through the byte pointer `out` could otherwise alias them and be
 // reloaded every step), the fade and the pipe chosen once per run, and the
-// samples taken from the rounding sum's low bits instead of a conversion,
-// which WebAssembly's trunc_sat would do lane by lane.
+// samples taken from the rounding sum's low bits instead of a conversion of
+// the rounded doubles, which clang splits into one scalar conversion a lane.
 #pragma once
 
 #include <wasm_simd128.h>
