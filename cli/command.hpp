@@ -32,6 +32,13 @@ enum class Opt {
   strict,
   rtttl,
   octave_shift,
+  midi,  // the input is a MIDI file
+  track,
+  channel,
+  highest,
+  lowest,
+  first,
+  velocity,
   to_rtttl,  // export's --rtttl: the output, not the input, is a ringtone
   to_midi,
   name,
@@ -60,6 +67,15 @@ struct Options {
   // TUVELLO_OCTAVE_SHIFT_AUTO, _NONE or _BY `octaves`.
   std::int32_t octave_shift = 0;
   std::int32_t octaves = 0;
+  bool octave_shift_given = false;
+  bool midi = false;  // the input is a MIDI file, whatever its first bytes
+  // How a MIDI file is read (TUVELLO_MidiOptions), and whether any of these
+  // was given, which only a MIDI file may take.
+  std::int32_t track = 0;
+  std::int32_t channel = 0;
+  std::int32_t overlap = 0;
+  bool velocity = false;
+  bool midi_options_given = false;
   bool to_rtttl = false;            // export: an RTTTL ringtone
   bool to_midi = false;             // export: a MIDI file
   std::optional<std::string> name;  // export --rtttl: the ringtone's name
@@ -73,6 +89,7 @@ struct Input {
   InputBuffer buffer;
   std::string_view text;  // NUL-terminated: text.data()[text.size()] is 0, for C calls
   std::string source;     // for messages: a file name (escaped), <argument>, <stdin> or <demo>
+  bool midi = false;      // the bytes are a MIDI file: by --midi, or their "MThd" header
 };
 
 struct Command {

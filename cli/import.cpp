@@ -167,6 +167,40 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
   return out;
 }
 
+ConvertedRingtone convert_midi(const Options& o, const Input& in) {
+  TUVELLO_MidiOptions options{};
+  options.struct_size = sizeof options;
+  options.track = o.track;
+  options.channel = o.channel;
+  options.overlap = o.overlap;
+  options.velocity = o.velocity ? 1 : 0;
+  const auto* smf = reinterpret_cast<const std::uint8_t*>(in.text.data());
+  const auto size = static_cast<std::int64_t>(in.text.size());
+  WarningPrinter printer(in.source);
+  const std::int64_t length =
+      TUVELLO_ConvertMidi(smf, size, &options, nullptr, 0, WarningPrinter::visit, &printer);
+  printer.check();
+  ConvertedRingtone out;
+  out.warnings = printer.printed();
+  out.text.resize(static_cast<std::size_t>(length));
+  TUVELLO_ConvertMidi(smf, size, &options, out.text.data(), length + 1, nullptr, nullptr);
+  return out;
+}
+
+std::optional<int> midi_to_song(const Options& o, const char* command, Input& in,
+                                std::string& song) {
+  ConvertedRingtone converted = convert_midi(o, in);
+  if (o.strict && converted.warnings > 0) {
+    std::fprintf(stderr, "tuvello %s: %s in the MIDI file; --strict: %s\n", command,
+                 plural(converted.warnings, "warning").c_str(),
+                 std::strcmp(command, "play") == 0 ? "nothing played" : "nothing written");
+    return kFailed;
+  }
+  song = std::move(converted.text);
+  in.text = song;
+  return std::nullopt;
+}
+
 std::optional<int> ringtone_to_song(const Options& o, const char* command,
                                     std::int64_t max_image_bytes, Input& in, std::string& song) {
   const char* nothing = std::strcmp(command, "play") == 0 ? "nothing played" : "nothing written";
@@ -195,7 +229,8 @@ std::optional<int> ringtone_to_song(const Options& o, const char* command,
 namespace {
 
 int run(const Options& o, Input& in) {
-  const ConvertedRingtone song = convert_ringtone(in.text, in.source, rtttl_options(o));
+  const ConvertedRingtone song =
+      in.midi ? convert_midi(o, in) : convert_ringtone(in.text, in.source, rtttl_options(o));
   if (o.strict && song.warnings > 0) {
     std::fprintf(stderr, "tuvello import: %s; --strict: nothing written\n",
                  plural(song.warnings, "warning").c_str());
@@ -223,8 +258,8 @@ int run(const Options& o, Input& in) {
 }
 
 constexpr OptionHelp kOptions[] = {
-    {Opt::ringtone, "the ringtone, e.g. 'tune:d=8,o=5,b=150:c,e,g'"},
-    {Opt::file, "read the ringtone from FILE (- for standard input)"},
+    {Opt::ringtone, "the ringtone, e.g. 'tune:d=8,o=5,b=150:c,e,g', or the name of a MIDI file"},
+    {Opt::file, "read the ringtone or MIDI file from FILE (- for standard input)"},
     {Opt::output,
      "write the song text to FILE (- for standard output, the default); an existing FILE is "
      "replaced only once the whole text is written"},
@@ -234,6 +269,13 @@ constexpr OptionHelp kOptions[] = {
      "and else by those that keep the most notes; none moves each such note alone into octave 3 "
      "or 6; N (-8 to 8) moves the whole tune N octaves up (negative: down), then each note still "
      "out of reach alone"},
+    {Opt::midi, kMidiHelp},
+    {Opt::track, kTrackHelp},
+    {Opt::channel, kChannelHelp},
+    {Opt::highest, kHighestHelp},
+    {Opt::lowest, kLowestHelp},
+    {Opt::first, kFirstHelp},
+    {Opt::velocity, kVelocityHelp},
     {Opt::strict, "write nothing and fail if there is any warning"},
     {Opt::max_input, "refuse a ringtone longer than N bytes (K, M or G suffix; default 64M)"},
     {Opt::help, "show this help"},
@@ -260,6 +302,13 @@ longer than 500 ms (played as repeated notes), a tune whose length drifts by
 more than 1 %, and malformed parts (missing sections, unknown settings or
 notes, bad numbers), which are skipped or read as RTTTL players read them.
 Settings left out are d=4, o=6, b=63. One ringtone per input.
+
+A Standard MIDI File (named as RTTTL or with -f, or on standard input) is
+found by its "MThd" header, or read as one with --midi: its melody becomes song
+text, one track and one note at a time, lengths in whole milliseconds from the
+file's tempos, keys 48 to 95 exactly (a tune outside them moves whole by
+octaves). Its warnings read FILE:OFFSET: warning: MESSAGE, OFFSET being the
+byte in the file.
 
 Without RTTTL or -f the ringtone is read from standard input, which must not
 be a terminal.)",

@@ -14,6 +14,22 @@
 
 namespace tuvello::cli {
 
+// The help of the MIDI options, which import, render and play share.
+inline constexpr const char* kMidiHelp =
+    "the input is a MIDI file, even without its \"MThd\" header (by which it is found "
+    "otherwise); the operand names it";
+inline constexpr const char* kTrackHelp =
+    "of a MIDI file, play track chunk N (from 1; default: the first track with notes)";
+inline constexpr const char* kChannelHelp =
+    "of a MIDI file, play only channel N (1 to 16; default: every channel)";
+inline constexpr const char* kHighestHelp =
+    "of notes sounding together, the highest plays (the default)";
+inline constexpr const char* kLowestHelp = "of notes sounding together, the lowest plays";
+inline constexpr const char* kFirstHelp =
+    "of notes sounding together, the one that has sounded longest plays";
+inline constexpr const char* kVelocityHelp =
+    "each MIDI note's velocity sets its volume (vol); without it every note plays at full volume";
+
 // The converter's options as the tool's --octave-shift sets them.
 TUVELLO_RtttlOptions rtttl_options(const Options& o);
 
@@ -45,6 +61,17 @@ struct RingtoneSong {
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
                                      const TUVELLO_RtttlOptions& options,
                                      std::int64_t max_image_bytes);
+
+// The song text of the MIDI file in `in` as the options say, each warning
+// printed to standard error as "SOURCE:OFFSET: warning: MESSAGE" (the byte
+// offset in the file). Throws std::bad_alloc when memory runs out.
+ConvertedRingtone convert_midi(const Options& o, const Input& in);
+
+// For render and play with a MIDI file: converts it into `song` and points
+// in.text at it. Returns an exit status after reporting a warning under
+// --strict, or nullopt.
+std::optional<int> midi_to_song(const Options& o, const char* command, Input& in,
+                                std::string& song);
 
 // For render and play with --rtttl: converts the ringtone in `in` into
 // `song` and points in.text at it. Returns an exit status after reporting a

@@ -93,6 +93,16 @@ const Command* find_command(std::string_view name) {
   return nullptr;
 }
 
+// Whether `name` is a file that begins as a MIDI file does.
+bool names_midi_file(const std::string& name) {
+  const int fd = ::open(name.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return false;
+  char head[4];
+  const bool midi = ::read(fd, head, sizeof head) == 4 && std::memcmp(head, "MThd", 4) == 0;
+  ::close(fd);
+  return midi;
+}
+
 // Reads the song text or ringtone as the options say. Returns an exit status
 // after reporting a failure, or nullopt.
 std::optional<int> read_input(const Options& o, const Command& command, Input& in) {
@@ -104,6 +114,11 @@ std::optional<int> read_input(const Options& o, const Command& command, Input& i
   }
   const bool from_stdin = !o.file || *o.file == "-";
   if (!o.file && ::isatty(STDIN_FILENO)) {
+    if (o.midi) {
+      return usage_error(command.name,
+                         "no MIDI file given (name it, give it with -f FILE, or on standard "
+                         "input)");
+    }
     if (ringtone) {
       return usage_error(command.name,
                          "no ringtone given (give it as an argument, with -f FILE, or on "
@@ -145,13 +160,20 @@ std::optional<int> read_input(const Options& o, const Command& command, Input& i
       std::fprintf(stderr,
                    "tuvello %s: the %s in %s is longer than %zu bytes; "
                    "raise --max-input to read it\n",
-                   command.name, ringtone ? "ringtone" : "song text", shown.c_str(), o.max_input);
+                   command.name,
+                   o.midi     ? "MIDI file"
+                   : ringtone ? "ringtone"
+                              : "song text",
+                   shown.c_str(), o.max_input);
       return kUsage;
     case InputBuffer::Status::out_of_memory:
       std::fprintf(stderr, "tuvello %s: out of memory reading %s\n", command.name, shown.c_str());
       return kFailed;
   }
-  in.buffer.drop_final_line_break();
+  // A MIDI file is bytes: its last one may be a line feed.
+  in.midi =
+      command.takes(Opt::midi) && !o.rtttl && (o.midi || in.buffer.view().starts_with("MThd"));
+  if (!in.midi) in.buffer.drop_final_line_break();
   in.text = in.buffer.view();
   return std::nullopt;
 }
@@ -196,9 +218,24 @@ int run(int argc, char** argv) {
     return usage_error(name, *error);
   }
   if (exit_now) return *exit_now;
+  // A MIDI file is named as the operand, as well as with -f.
+  if (command->takes(Opt::midi) && o.text && !o.rtttl && (o.midi || names_midi_file(*o.text))) {
+    o.file = std::move(o.text);
+    o.text.reset();
+  }
   Input in;
   if (command->reads_input()) {
     if (const std::optional<int> failed = read_input(o, *command, in)) return *failed;
+  }
+  if (o.midi_options_given && !in.midi) {
+    return usage_error(name,
+                       "--track, --channel, --highest, --lowest, --first and --velocity "
+                       "are for a MIDI file");
+  }
+  if (o.octave_shift_given && in.midi) {
+    return usage_error(name,
+                       "--octave-shift is for a ringtone (a MIDI file's tune moves "
+                       "whole by itself when it must)");
   }
   const int status = command->run(o, in);
   if (command->reads_input()) hint_if_text_is_a_file(o, *command);

@@ -26,11 +26,14 @@ constexpr OptionName kNames[] = {
     {Opt::file, "file", 'f', "FILE"},        {Opt::output, "output", 'o', "FILE"},
     {Opt::quiet, "quiet", 'q', nullptr},     {Opt::strict, "strict", 0, nullptr},
     {Opt::rtttl, "rtttl", 0, nullptr},       {Opt::octave_shift, "octave-shift", 0, "N|auto|none"},
-    {Opt::to_rtttl, "rtttl", 0, nullptr},    {Opt::to_midi, "midi", 0, nullptr},
-    {Opt::name, "name", 0, "NAME"},          {Opt::max_bytes, "max-bytes", 0, "N"},
-    {Opt::max_input, "max-input", 0, "N"},   {Opt::print_text, "text", 0, nullptr},
-    {Opt::json, "json", 0, nullptr},         {Opt::help, "help", 'h', nullptr},
-    {Opt::version, "version", 'V', nullptr},
+    {Opt::midi, "midi", 0, nullptr},         {Opt::track, "track", 0, "N"},
+    {Opt::channel, "channel", 0, "N"},       {Opt::highest, "highest", 0, nullptr},
+    {Opt::lowest, "lowest", 0, nullptr},     {Opt::first, "first", 0, nullptr},
+    {Opt::velocity, "velocity", 0, nullptr}, {Opt::to_rtttl, "rtttl", 0, nullptr},
+    {Opt::to_midi, "midi", 0, nullptr},      {Opt::name, "name", 0, "NAME"},
+    {Opt::max_bytes, "max-bytes", 0, "N"},   {Opt::max_input, "max-input", 0, "N"},
+    {Opt::print_text, "text", 0, nullptr},   {Opt::json, "json", 0, nullptr},
+    {Opt::help, "help", 'h', nullptr},       {Opt::version, "version", 'V', nullptr},
 };
 
 const OptionName& name_of(Opt option) {
@@ -132,6 +135,22 @@ bool parse_octave_shift(std::string_view s, Options& o) {
   return true;
 }
 
+// A whole number from 1 to `most`.
+std::optional<std::int64_t> parse_count(const std::string& s, std::int64_t most) {
+  if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos) {
+    return std::nullopt;
+  }
+  const std::int64_t n = std::strtoll(s.c_str(), nullptr, 10);
+  if (n < 1 || n > most) return std::nullopt;
+  return n;
+}
+
+std::int32_t overlap_of(Opt option) {
+  return option == Opt::lowest  ? TUVELLO_MIDI_LOWEST
+         : option == Opt::first ? TUVELLO_MIDI_FIRST
+                                : TUVELLO_MIDI_HIGHEST;
+}
+
 // The option getopt_long stopped at: "--name" as written, or "-x" for a short
 // one, also inside a group such as -qx.
 std::string shown_option(const std::string& seen, const std::string& long_name) {
@@ -202,6 +221,7 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
   longs.push_back({nullptr, 0, nullptr, 0});
 
   bool octave_shift = false;
+  bool overlap_set = false;
   // A bad value is reported once every option is read: --help after it
   // still shows the help.
   std::optional<std::string> bad_value;
@@ -253,6 +273,36 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
       case Opt::json:
         o.json = true;
         break;
+      case Opt::midi:
+        o.midi = true;
+        break;
+      case Opt::track:
+      case Opt::channel: {
+        // A track chunk from 1; a channel from 1 to 16.
+        const bool track = found->option == Opt::track;
+        const std::optional<std::int64_t> n = parse_count(optarg, track ? 65535 : 16);
+        if (!n && !bad_value) {
+          bad_value = track ? "--track needs a whole number from 1 to 65535"
+                            : "--channel needs a whole number from 1 to 16";
+        }
+        (track ? o.track : o.channel) = static_cast<std::int32_t>(n.value_or(0));
+        o.midi_options_given = true;
+        break;
+      }
+      case Opt::highest:
+      case Opt::lowest:
+      case Opt::first:
+        if (overlap_set && o.overlap != overlap_of(found->option) && !bad_value) {
+          bad_value = "give one of --highest, --lowest and --first";
+        }
+        o.overlap = overlap_of(found->option);
+        overlap_set = true;
+        o.midi_options_given = true;
+        break;
+      case Opt::velocity:
+        o.velocity = true;
+        o.midi_options_given = true;
+        break;
       case Opt::to_rtttl:
         o.to_rtttl = true;
         break;
@@ -264,6 +314,7 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
         break;
       case Opt::octave_shift:
         octave_shift = true;
+        o.octave_shift_given = true;
         if (!parse_octave_shift(optarg, o) && !bad_value) {
           bad_value = "--octave-shift needs auto, none or a whole number of octaves from -8 to 8";
         }
@@ -288,6 +339,7 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
   if (bad_value) return bad_value;
   const bool ringtone = command.takes(Opt::ringtone) || o.rtttl;
   if (octave_shift && !ringtone) return "--octave-shift is for a ringtone: give --rtttl too";
+  if (o.midi && o.rtttl) return "give either --rtttl or --midi";
   for (int i = optind; i < argc; ++i) {
     const std::string a = argv[i];
     if (!command.reads_input()) return "unexpected argument '" + escape_name(a) + "'";

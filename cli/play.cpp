@@ -165,7 +165,9 @@ int play_song(const char* text) {
 
 int run(const Options& o, Input& in) {
   std::string song;
-  if (o.rtttl) {
+  if (in.midi) {
+    if (const std::optional<int> failed = midi_to_song(o, "play", in, song)) return *failed;
+  } else if (o.rtttl) {
     if (const std::optional<int> failed = ringtone_to_song(o, "play", INT32_MAX, in, song)) {
       return *failed;
     }
@@ -181,7 +183,7 @@ int run(const Options& o, Input& in) {
 }
 
 constexpr OptionHelp kOptions[] = {
-    {Opt::text, "the song text, e.g. 'len:200;c;e;g'"},
+    {Opt::text, "the song text, e.g. 'len:200;c;e;g', or the name of a MIDI file"},
     {Opt::file,
      "read the song text from FILE (- for standard input); one final line break is dropped"},
     {Opt::quiet, "no summary line"},
@@ -192,6 +194,13 @@ constexpr OptionHelp kOptions[] = {
     {Opt::octave_shift,
      "with --rtttl: how notes outside octaves 3 to 6 come into reach, as for 'tuvello import' "
      "(auto, the default; none; or N octaves)"},
+    {Opt::midi, kMidiHelp},
+    {Opt::track, kTrackHelp},
+    {Opt::channel, kChannelHelp},
+    {Opt::highest, kHighestHelp},
+    {Opt::lowest, kLowestHelp},
+    {Opt::first, kFirstHelp},
+    {Opt::velocity, kVelocityHelp},
     {Opt::max_input, "refuse a song text longer than N bytes (K, M or G suffix; default 64M)"},
     {Opt::help, "show this help"},
     {Opt::version, "show the version"},

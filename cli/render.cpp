@@ -87,7 +87,9 @@ namespace {
 
 int run(const Options& o, Input& in) {
   std::string song;
-  if (o.rtttl) {
+  if (in.midi) {
+    if (const std::optional<int> failed = midi_to_song(o, "render", in, song)) return *failed;
+  } else if (o.rtttl) {
     if (const std::optional<int> failed = ringtone_to_song(o, "render", o.max_bytes, in, song)) {
       return *failed;
     }
@@ -99,7 +101,7 @@ int run(const Options& o, Input& in) {
 }
 
 constexpr OptionHelp kOptions[] = {
-    {Opt::text, "the song text, e.g. 'len:200;c;e;g'"},
+    {Opt::text, "the song text, e.g. 'len:200;c;e;g', or the name of a MIDI file"},
     {Opt::file,
      "read the song text from FILE (- for standard input); one final line break is dropped"},
     {Opt::output,
@@ -114,6 +116,13 @@ constexpr OptionHelp kOptions[] = {
     {Opt::octave_shift,
      "with --rtttl: how notes outside octaves 3 to 6 come into reach, as for 'tuvello import' "
      "(auto, the default; none; or N octaves)"},
+    {Opt::midi, kMidiHelp},
+    {Opt::track, kTrackHelp},
+    {Opt::channel, kChannelHelp},
+    {Opt::highest, kHighestHelp},
+    {Opt::lowest, kLowestHelp},
+    {Opt::first, kFirstHelp},
+    {Opt::velocity, kVelocityHelp},
     {Opt::max_bytes,
      "fail instead of producing an image longer than N bytes (44 to 2147483647, the default)"},
     {Opt::max_input,
@@ -132,9 +141,10 @@ const Command kRenderCommand = {
     R"(Renders a song text and writes its WAV image to FILE, or to standard output
 (the default, or -o -), which must not be a terminal. Without TEXT or -f the
 text is read from standard input; when that is a terminal, the built-in demo
-song is rendered. The song text's warnings, the first 10 of them, and a
-summary line (output, notes, pauses, seconds, bytes, warnings) go to standard
-error.)",
+song is rendered. A MIDI file, named as TEXT or with -f, is found by its
+"MThd" header and rendered as 'tuvello import' converts it. The song text's
+warnings, the first 10 of them, and a summary line (output, notes, pauses,
+seconds, bytes, warnings) go to standard error.)",
     R"(Exit status: 0 written; 1 rendering failed (out of memory, image too long), a
 warning under --strict, or the output could not be written; 2 usage error or
 unreadable input.)",

@@ -1245,5 +1245,111 @@ class ExportWritesRingtonesAndMidi(unittest.TestCase):
             self.assertIn(message, r.stderr.decode())
 
 
+def vlq(n):
+    out = [n & 0x7F]
+    while n > 0x7F:
+        n >>= 7
+        out.append(0x80 | (n & 0x7F))
+    return bytes(reversed(out))
+
+
+def midi_file(*tracks, division=480):
+    """A format 1 MIDI file of tracks given as (delta ticks, raw event bytes)."""
+    chunks = b""
+    for events in tracks:
+        body = b"".join(vlq(d) + e for d, e in events) + b"\x00\xff\x2f\x00"
+        chunks += b"MTrk" + struct.pack(">I", len(body)) + body
+    return b"MThd" + struct.pack(">IHHH", 6, 1, len(tracks), division) + chunks
+
+
+class ImportReadsMidiFiles(unittest.TestCase):
+    # Track 1: 120 quarter notes a minute. Track 2: C4 a quarter, E4 an eighth
+    # (running status, a note-on of velocity 0 ends it), then G4 on channel 2
+    # a quarter with A5 on channel 1 over its first half.
+    MIDI = midi_file(
+        [(0, b"\xff\x51\x03\x07\xa1\x20")],
+        [(0, b"\x90\x3c\x64"), (480, b"\x3c\x00"), (0, b"\x40\x40"), (240, b"\x40\x00"),
+         (0, b"\x91\x43\x7f"), (0, b"\x90\x51\x20"), (240, b"\x80\x51\x00"),
+         (240, b"\x81\x43\x00")])
+    OVERLAP = ":61: warning: track 2: key 81 (A5) starts while 1 other note sounds: the %s plays"
+
+    def setUp(self):
+        self.tmp = tempfile.TemporaryDirectory()
+        self.addCleanup(self.tmp.cleanup)
+        self.path = pathlib.Path(self.tmp.name) / "tune.mid"
+        self.path.write_bytes(self.MIDI)
+
+    def test_the_options_choose_the_notes_and_warnings_give_byte_offsets(self):
+        name = str(self.path)
+        for args, song, warning in (
+            ((), "len:500;oct:1;c;len:250;e;oct:3;a;oct:1;g",
+             self.OVERLAP % "highest sounding note"),
+            (("--lowest",), "len:500;oct:1;c;len:250;e;len:500;g",
+             self.OVERLAP % "lowest sounding note"),
+            (("--first", "--track", "2"), "len:500;oct:1;c;len:250;e;len:500;g",
+             self.OVERLAP % "note sounding longest"),
+            (("--channel", "2"), "len:375;p;p;len:500;oct:1;g", None),
+            (("--channel", "1", "--velocity"),
+             "len:500;vol:79;oct:1;c;len:250;vol:50;e;vol:25;oct:3;a;p", None),
+            (("--track", "1"), "", ":14: warning: track 1 has no notes: the song text is empty"),
+        ):
+            with self.subTest(args=args):
+                r = run("import", *args, name)
+                self.assertEqual((r.returncode, r.stdout.decode()), (0, song + "\n"))
+                if warning is None:
+                    self.assertEqual(r.stderr, b"")
+                else:
+                    self.assertTrue(r.stderr.decode().startswith(name + warning), r.stderr)
+        # Cut short: the warnings say where, and the tool goes on as far as it can.
+        self.path.write_bytes(self.MIDI[:60])
+        r = run("import", "--strict", name)
+        self.assertEqual((r.returncode, r.stdout), (1, b""))
+        self.assertTrue(r.stderr.decode().startswith(
+            "%s:37: warning: chunk 'MTrk' at byte 33 says 37 bytes, only 19 follow" % name),
+            r.stderr)
+        self.assertIn(b"; --strict: nothing written", r.stderr)
+
+    def test_found_by_its_header_in_every_input_and_rendered_directly(self):
+        song = run("import", str(self.path)).stdout
+        wav = run("render", song.decode().strip()).stdout
+        for args, stdin in (
+            (("import", "-f", str(self.path)), None),
+            (("import", "-"), self.MIDI),
+            (("import", "--midi"), self.MIDI),
+        ):
+            r = run(*args, input=stdin, stdin=None if stdin else subprocess.DEVNULL)
+            self.assertEqual(r.stdout, song, args)
+        for args in (("render", str(self.path)), ("render", "-f", str(self.path))):
+            r = run(*args)
+            self.assertEqual((r.returncode, r.stdout), (0, wav), args)
+        # A final line feed is part of a MIDI file (a byte after its last chunk).
+        r = run("import", "-", input=self.MIDI + b"\n", stdin=None)
+        self.assertIn(b"<stdin>:%d: warning: 1 bytes at the end are no chunk" % len(self.MIDI),
+                      r.stderr)
+        # Without its header only --midi reads it (a lenient reader skips to "MThd").
+        self.path.write_bytes(b"RIFF" + self.MIDI)
+        self.assertEqual(run("import", "--midi", str(self.path)).stdout, song)
+        self.assertNotEqual(run("import", "-f", str(self.path)).stdout, song)
+        # A song exported as MIDI comes back as the same song text.
+        text = "len:250;c;e;oct:3;g;len:125;p;h;oct:1;c"
+        midi = run("export", "--midi", text).stdout
+        self.assertEqual(run("import", "-", input=midi, stdin=None).stdout.decode(), text + "\n")
+
+    def test_usage_errors(self):
+        for args, message in (
+            (("import", "--track", "2", "t:d=4:c"), "are for a MIDI file"),
+            (("import", "--octave-shift", "1", "TUNE"), "--octave-shift is for a ringtone"),
+            (("import", "--channel", "17", "TUNE"), "--channel needs a whole number from 1 to 16"),
+            (("import", "--track", "0", "TUNE"), "--track needs a whole number"),
+            (("import", "--highest", "--first", "TUNE"), "give one of --highest, --lowest"),
+            (("render", "--rtttl", "--midi", "TUNE"), "give either --rtttl or --midi"),
+            (("import", "--midi", "/nonexistent.mid"), "cannot read '/nonexistent.mid'"),
+        ):
+            with self.subTest(args=args):
+                r = run(*[str(self.path) if a == "TUNE" else a for a in args])
+                self.assertEqual((r.returncode, r.stdout), (2, b""))
+                self.assertIn(message, r.stderr.decode())
+
+
 if __name__ == "__main__":
     unittest.main()
