@@ -46,11 +46,12 @@ std::string song_phrase(const SongSummary& song) {
 namespace {
 
 struct Reporter {
-  Reporter(std::string_view t, std::string_view source, WarningLines& o)
-      : text(t), locate(source, t), out(o) {}
+  Reporter(std::string_view t, std::string_view source, WarningLines& o, std::size_t s)
+      : text(t), locate(source, t), out(o), shown(s) {}
   std::string_view text;
   Locator locate;
   WarningLines& out;
+  std::size_t shown;  // warnings still to be given as lines; the rest are only counted
   bool going = true;
   std::exception_ptr failure;
 };
@@ -66,6 +67,8 @@ bool begins_with_line_break(std::string_view text, std::size_t offset) {
 // failure (out of memory) stops the walk and is thrown again after it.
 int report_warning(const TUVELLO_Warning* w, void* context) noexcept {
   auto& r = *static_cast<Reporter*>(context);
+  if (r.shown == 0) return 0;
+  --r.shown;
   try {
     const auto offset = static_cast<std::size_t>(w->text_offset);
     const std::string where = r.locate(offset);
@@ -84,44 +87,39 @@ int report_warning(const TUVELLO_Warning* w, void* context) noexcept {
   return r.going ? 0 : 1;
 }
 
-class FirstWarnings final : public WarningLines {
+class ToStandardError final : public WarningLines {
  public:
-  bool line(const std::string& text, bool warning) override {
-    if (warning) ++seen_;
-    if (seen_ <= kShown) std::fprintf(stderr, "%s\n", text.c_str());
+  bool line(const std::string& text, bool) override {
+    std::fprintf(stderr, "%s\n", text.c_str());
     return true;
   }
-  static constexpr std::size_t kShown = 10;
-
- private:
-  std::size_t seen_ = 0;
 };
 
 }  // namespace
 
-std::size_t report_warnings(std::string_view text, std::string_view source, WarningLines& out) {
+std::size_t report_warnings(std::string_view text, std::string_view source, WarningLines& out,
+                            std::size_t shown) {
   const std::string_view read = song_text(text);
-  Reporter r(text, source, out);
+  Reporter r(text, source, out, shown);
   auto warnings = static_cast<std::size_t>(TUVELLO_ForEachWarning(read.data(), report_warning, &r));
   if (r.failure) std::rethrow_exception(r.failure);
-  if (r.going && read.size() < text.size()) {
+  if (r.going && r.shown > 0 && read.size() < text.size()) {
     // The library reads a C string: what follows a NUL byte is not the song.
     const std::size_t ignored = text.size() - read.size() - 1;
-    ++warnings;
     out.line(r.locate(read.size()) + ": warning: the song text ends at this NUL byte; the " +
                  plural(ignored, "byte") + " after it " + (ignored == 1 ? "is" : "are") +
                  " ignored",
              true);
   }
-  return warnings;
+  return warnings + (read.size() < text.size() ? 1 : 0);
 }
 
 std::size_t print_first_warnings(std::string_view text, std::string_view source) {
-  FirstWarnings out;
-  const std::size_t warnings = report_warnings(text, source, out);
-  if (warnings > FirstWarnings::kShown) {
-    std::fprintf(stderr, "and %zu more: tuvello check lists them all\n",
-                 warnings - FirstWarnings::kShown);
+  constexpr std::size_t kShown = 10;
+  ToStandardError out;
+  const std::size_t warnings = report_warnings(text, source, out, kShown);
+  if (warnings > kShown) {
+    std::fprintf(stderr, "and %zu more: tuvello check lists them all\n", warnings - kShown);
   }
   return warnings;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -47,9 +48,11 @@ class WarningLines {
 // The warnings of a song text in text order, as tuvello check shows them:
 // TUVELLO_ForEachWarning's, each located in `source`; after one whose
 // command begins with a line break, a note on how to write the song; last,
-// one for a NUL byte that ends the text early. Returns the number of warnings
-// given to `out`.
-std::size_t report_warnings(std::string_view text, std::string_view source, WarningLines& out);
+// one for a NUL byte that ends the text early. Only the first `shown`
+// warnings become lines; the rest are counted. Returns the number of
+// warnings, or those given to `out` when it stopped the walk.
+std::size_t report_warnings(std::string_view text, std::string_view source, WarningLines& out,
+                            std::size_t shown = SIZE_MAX);
 
 // For render and play: the first 10 warnings on standard error, like a
 // compiler's, then "and N more: tuvello check lists them all". Returns the
