@@ -8,8 +8,19 @@
 //   WholeSong                 TUVELLO_CreateSong over 1k, 10k, 100k notes
 //   BigImage                  an 88 MB song: 0 malloc + memset of its size (the
 //                             baseline), 1 TUVELLO_CreateSong, 2 a reader through
-//                             a 64 KiB buffer; ns per sample
+//                             a 64 KiB buffer; ns per sample; with each sample
+//                             loop (kernel 1 AVX2, 2 AVX-512)
+//   WholeCall                 TUVELLO_CreateSong of 13, 130 and 1300 notes of
+//                             500 ms, ns per sample, with each sample loop (the
+//                             baseline is SampleLoop of the same kernel)
 //   Measure                   TUVELLO_MeasureSong, MB/s over setting-only text
+//   TextWalk                  the text walks over realistic text and over ";"
+//   Seek                      a reader's seek back near the end of a 4 MB text:
+//                             0 through its index, 1 a walk of the whole text
+//                             (what a seek back cost without the index)
+//
+// Kernels the processor lacks are skipped with an error, which
+// bench/ratios.py reports as n/a.
 //
 // bench/ratios.py turns the JSON output into the ratios we track.
 #include <benchmark/benchmark.h>
@@ -23,6 +34,7 @@
 #include "reference_note_block.hpp"
 #include "reference_walk.hpp"
 #include "synth/note_block.hpp"
+#include "synth/sine_kernels.hpp"
 #include "text/interpreter.hpp"
 #include "tuvello.h"
 
@@ -155,9 +167,32 @@ const std::string& big_song() {
   return text;
 }
 
+// Makes the library use one sample loop while alive; false (and the
+// benchmark skipped) when this processor lacks it.
+class KernelChoice {
+ public:
+  explicit KernelChoice(benchmark::State& state, std::int64_t kernel)
+      : kernel_(static_cast<tuvello::synth::SineKernel>(kernel)) {
+    ok_ = tuvello::synth::kernel_supported(kernel_);
+    if (ok_) {
+      tuvello::synth::choose_kernel_for_benchmarks(&kernel_);
+    } else {
+      state.SkipWithError("not supported on this processor");
+    }
+  }
+  ~KernelChoice() { tuvello::synth::choose_kernel_for_benchmarks(nullptr); }
+  bool ok() const { return ok_; }
+
+ private:
+  tuvello::synth::SineKernel kernel_;
+  bool ok_;
+};
+
 enum BigImageWay { kMallocMemset, kCreateSong, kReader };
 
 void BigImage(benchmark::State& state) {
+  const KernelChoice kernel(state, state.range(1));
+  if (!kernel.ok()) return;
   const std::string& text = big_song();
   const auto size = static_cast<std::size_t>(TUVELLO_MeasureSong(text.c_str()));
   static std::uint8_t buffer[1 << 16];
@@ -193,7 +228,31 @@ void BigImage(benchmark::State& state) {
       benchmark::Counter(samples / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
   state.counters["image_MB"] = static_cast<double>(size) / 1e6;
 }
-BENCHMARK(BigImage)->ArgName("way")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
+BENCHMARK(BigImage)
+    ->ArgNames({"way", "kernel"})
+    ->ArgsProduct({{0, 1, 2}, {1, 2}})
+    ->Unit(benchmark::kMillisecond);
+
+// The whole TUVELLO_CreateSong call on small and mid-size images of plain
+// 500 ms notes, against the sample loop alone (SampleLoop, same kernel).
+void WholeCall(benchmark::State& state) {
+  const KernelChoice kernel(state, state.range(1));
+  if (!kernel.ok()) return;
+  std::string text = "len:500;";
+  for (std::int64_t i = 0; i < state.range(0); ++i) text += "a;";
+  std::int64_t size = 0;
+  for (auto _ : state) {
+    std::uint8_t* song = TUVELLO_CreateSong(text.c_str());
+    size = TUVELLO_GetSongSize(song);
+    benchmark::DoNotOptimize(song);
+    TUVELLO_FreeSong(song);
+  }
+  const double samples =
+      static_cast<double>((size - 44) / 2) * static_cast<double>(state.iterations());
+  state.counters["ns_per_sample"] =
+      benchmark::Counter(samples / 1e9, benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(WholeCall)->ArgNames({"notes", "kernel"})->ArgsProduct({{13, 130, 1300}, {1, 2}});
 
 void Measure(benchmark::State& state) {
   const std::string& text = setting_text(static_cast<std::size_t>(state.range(0)));
@@ -289,6 +348,33 @@ BENCHMARK(TextWalk)
     ->ArgNames({"text", "way"})
     ->ArgsProduct({{0, 1}, {0, 1, 2, 3, 4}})
     ->Unit(benchmark::kMillisecond);
+
+// A reader sought back near the end of the realistic 4 MB text, against one
+// walk of the whole text, which such a seek cost before readers kept an
+// index. Microseconds per seek.
+void Seek(benchmark::State& state) {
+  const std::string& text = walk_text(0);
+  const std::int64_t size = TUVELLO_MeasureSong(text.c_str());
+  TUVELLO_SongReader* reader = TUVELLO_OpenSong(text.c_str());
+  std::uint8_t piece[64];
+  std::int64_t i = 0;
+  for (auto _ : state) {
+    if (state.range(0) == 0) {
+      // To the end, then back by up to 2 MB of image.
+      TUVELLO_SeekSong(reader, size - 64);
+      TUVELLO_ReadSong(reader, piece, sizeof piece);
+      TUVELLO_SeekSong(reader, size - 64 - (i++ % 97) * 21611);
+      TUVELLO_ReadSong(reader, piece, sizeof piece);
+    } else {
+      benchmark::DoNotOptimize(TUVELLO_MeasureSong(text.c_str()));
+    }
+  }
+  TUVELLO_CloseSong(reader);
+  state.counters["us_per_seek"] =
+      benchmark::Counter(static_cast<double>(state.iterations()) / 1e6,
+                         benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(Seek)->ArgName("way")->DenseRange(0, 1);
 
 }  // namespace
 

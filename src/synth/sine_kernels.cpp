@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: MIT
 #include "synth/sine_kernels.hpp"
 
+#include <atomic>
+
 #if defined(__wasm_simd128__)
 #include "synth/sine_kernel_simd128.hpp"
 #endif
@@ -62,7 +64,19 @@ bool kernel_supported(SineKernel kernel) {
   }
 }
 
+namespace {
+// The benchmarks' choice, or -1.
+std::atomic<int> chosen_kernel{-1};
+}  // namespace
+
+void choose_kernel_for_benchmarks(const SineKernel* kernel) {
+  chosen_kernel.store(kernel == nullptr ? -1 : static_cast<int>(*kernel),
+                      std::memory_order_relaxed);
+}
+
 SineKernel best_kernel() {
+  const int chosen = chosen_kernel.load(std::memory_order_relaxed);
+  if (chosen >= 0) return static_cast<SineKernel>(chosen);
 #if defined(__wasm_simd128__)
   return SineKernel::simd128;
 #endif

@@ -15,8 +15,14 @@ enum class SineKernel { baseline, avx2, avx512, portable, simd128 };
 // Whether this processor can run `kernel`.
 bool kernel_supported(SineKernel kernel);
 
-// The fastest kernel this processor runs.
+// The fastest kernel this processor runs, or the one a benchmark chose.
 SineKernel best_kernel();
+
+// For benchmarks only, which compare the kernels one machine runs through
+// the whole library: makes best_kernel() answer `kernel` (which must be
+// supported) for every thread until called with nullptr. Never called by
+// the library itself; not exported from the shared object.
+void choose_kernel_for_benchmarks(const SineKernel* kernel);
 
 // Runs `run` on `kernel`, which must be supported; returns what fill_samples
 // returns.
