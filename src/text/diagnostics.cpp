@@ -340,6 +340,7 @@ std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, Not
   const bool blank_text = walk.blank();
 
   std::size_t reported = 0;
+  std::size_t unresolved = 0;  // plain settings counted with no note seen after them yet
   bool too_long = false;
   Command c;
   Message m;
@@ -361,6 +362,7 @@ std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, Not
         kind = WarningKind::unknown_key;
         break;
       case Fate::note_rendered:
+        unresolved = 0;  // a note follows them all
         // Asked of every note until one passes the limit.
         passes_limit = !too_long && !fits(walk.frequency(), walk.settings());
         too_long = too_long || passes_limit;
@@ -368,7 +370,12 @@ std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, Not
         break;
       case Fate::setting_applied:
       case Fate::out_of_range:
-        if (walk.plain_setting()) {
+        if (walk.plain_setting() && sink == nullptr) {
+          // Only counted: whether a note follows is known at that note, or
+          // at the end; nothing needs to be reported before then.
+          plain = true;
+          ++unresolved;
+        } else if (walk.plain_setting()) {
           plain = true;
           warns = !note_follows();
           kind = WarningKind::no_effect;
@@ -422,7 +429,7 @@ std::size_t for_each_warning(std::string_view text, std::int64_t size_limit, Not
     m.c_str();
     if (!(*sink)(Warning{&c, kind, m.view()})) break;
   }
-  return reported;
+  return reported + unresolved;
 }
 
 }  // namespace tuvello::text
