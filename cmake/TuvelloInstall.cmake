@@ -208,5 +208,16 @@ set(CPACK_DEBIAN_PYTHON_PACKAGE_DEPENDS "python3:any, libtuvello1 (>= ${PROJECT_
 string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION "render song texts to RIFF/WAVE images - Python 3 module\n"
   "${_tuvello_about}" "This package holds the Python 3 module, which renders song texts to WAV\n"
   "images through the shared library.")
+# As Debian's own Python packages: postinst byte-compiles the module, prerm
+# removes all bytecode beside it, so that a purge leaves no __pycache__.
+set(TUVELLO_PYTHON_PACKAGE_DIR "${CMAKE_INSTALL_PREFIX}/${TUVELLO_PYTHON_INSTALL_DIR}/tuvello")
+configure_file("${CMAKE_CURRENT_LIST_DIR}/debian/python3-tuvello.prerm.in" "${PROJECT_BINARY_DIR}/debian/python3-tuvello/prerm"
+               @ONLY)
+configure_file("${CMAKE_CURRENT_LIST_DIR}/debian/python3-tuvello.postinst" "${PROJECT_BINARY_DIR}/debian/python3-tuvello/postinst"
+               COPYONLY)
+set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA
+    "${PROJECT_BINARY_DIR}/debian/python3-tuvello/postinst;${PROJECT_BINARY_DIR}/debian/python3-tuvello/prerm")
+# Maintainer scripts 0755, other control files 0644, whatever the checkout's modes.
+set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 
 include(CPack)

@@ -46,6 +46,7 @@ import ctypes
 import dataclasses
 import errno
 import io
+import operator
 import os
 import secrets
 import signal
@@ -190,36 +191,71 @@ def _song_text(text):
     return data
 
 
-class _SignalsDeferred:
-    """Holds back the Python handlers of signals (KeyboardInterrupt above
-    all) while a song image is only a number on its way from the library to
-    a variable: an exception there would lose it. release() runs the handlers
-    of what arrived meanwhile. Only the main thread runs signal handlers, so
-    elsewhere there is nothing to hold back."""
+try:
+    # The C functions: signal.getsignal() of a Python handler costs fifty times more.
+    from _signal import SIG_DFL as _SIG_DFL, getsignal as _getsignal, signal as _setsignal
+except ImportError:  # pragma: no cover - other interpreters
+    _SIG_DFL, _getsignal, _setsignal = signal.SIG_DFL, signal.getsignal, signal.signal
 
-    SIGNALS = tuple(getattr(signal, n) for n in ("SIGINT", "SIGTERM", "SIGHUP") if hasattr(signal, n))
+
+class _SignalsHeld:
+    """Holds back the Python signal handlers (KeyboardInterrupt's above all)
+    while something the library made is only a number on its way to where it
+    is freed, or while the library walks a song: an exception there would
+    lose the image or be swallowed by ctypes. Handlers run in the main thread
+    only, so elsewhere there is nothing to hold.
+
+    hold() swaps every Python handler for _note(); run_arrived() runs the
+    handlers of what arrived meanwhile (a visitor calls it, so that a
+    KeyboardInterrupt still stops a walk at once); release() runs them too and
+    puts the handlers back. Call hold() inside the try whose finally calls
+    release(). A handler left swapped by a signal that cut release() short
+    passes its signals straight on."""
 
     def __init__(self):
-        self.saved = {}
+        self.holding = False
+        self.handlers = {}  # signal number: the handler held back
         self.arrived = []
-        if threading.current_thread() is not threading.main_thread():
+
+    def hold(self):
+        if threading.get_ident() != threading.main_thread().ident:
             return
-        for number in self.SIGNALS:
-            handler = signal.getsignal(number)
+        self.holding = True
+        for number in _SIGNALS:
+            handler = _getsignal(number)
+            if getattr(handler, "__func__", None) is _SignalsHeld._note and not handler.__self__.holding:
+                handler = handler.__self__.handlers[number]  # left by a release cut short
             if callable(handler):
-                self.saved[number] = handler
-                signal.signal(number, self._note)
+                self.handlers[number] = handler
+                _setsignal(number, self._note)
 
     def _note(self, number, frame):
-        self.arrived.append((number, frame))
+        if self.holding:
+            self.arrived.append((number, frame))
+        else:
+            self.handlers[number](number, frame)
+
+    def run_arrived(self):
+        while self.arrived:
+            number, frame = self.arrived.pop(0)
+            self.handlers[number](number, frame)
 
     def release(self):
-        saved, self.saved = self.saved, {}
-        for number, handler in saved.items():
-            signal.signal(number, handler)
-        arrived, self.arrived = self.arrived, []
-        for number, frame in arrived:
-            saved[number](number, frame)
+        self.holding = False
+        try:
+            self.run_arrived()
+        finally:
+            for number, handler in self.handlers.items():
+                if _getsignal(number) == self._note:
+                    _setsignal(number, handler)
+            # What arrived after a handler raised goes to the handlers now in
+            # place, as Python delivers signals that are pending together.
+            arrived, self.arrived = self.arrived, []
+            for number, _ in arrived:
+                signal.raise_signal(number)
+
+
+_SIGNALS = tuple(sorted(signal.valid_signals()))
 
 
 def _too_long_or_out_of_memory(library, data):
@@ -233,21 +269,24 @@ def _too_long_or_out_of_memory(library, data):
 
 
 def _with_song(text, read):
-    """Renders text, hands the image to read(library, image) and frees it, always once."""
+    """Renders text, hands the image to read(library, image) and frees it,
+    always once: the image is freed before any Python code that a signal
+    could interrupt runs."""
     data = _song_text(text)
     library = _library()
     song = None
-    deferred = _SignalsDeferred()
+    held = _SignalsHeld()
     try:
+        held.hold()
         song = library.create_song(data)
-        deferred.release()  # a KeyboardInterrupt that came meanwhile is raised here
+        held.release()  # a KeyboardInterrupt that came meanwhile is raised here
         if not song:
             raise _too_long_or_out_of_memory(library, data)
         return read(library, song)
     finally:
-        deferred.release()
         if song:
             library.free_song(song)
+        held.release()
 
 
 def render(text: SongText) -> bytes:
@@ -294,19 +333,26 @@ def _chunks(song):
 
 
 def _write_directly(path, info, song):
-    """A device, FIFO or socket takes the bytes in place."""
+    """A device, FIFO or socket takes the bytes in place. Signals are not
+    held here, so that a KeyboardInterrupt still ends a write that blocks."""
     if stat.S_ISSOCK(info.st_mode):
         with socket.socket(socket.AF_UNIX, socket.SOCK_STREAM) as connection:
             connection.connect(path)
             for chunk in _chunks(song):
                 connection.sendall(chunk)
         return
-    fd = os.open(path, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC)
+    fd = -1
+    held = _SignalsHeld()  # the descriptor is only a number until it is kept
     try:
+        held.hold()
+        fd = os.open(path, os.O_WRONLY | os.O_NOCTTY | os.O_CLOEXEC)
+        held.release()
         for chunk in _chunks(song):
             _write_all(fd, chunk)
     finally:
-        os.close(fd)
+        if fd >= 0:
+            os.close(fd)
+        held.release()
 
 
 def _temporary_beside(target, names):
@@ -338,21 +384,23 @@ def _terminate(number, frame):
     raise _Terminated(number)
 
 
-def _signals_that_end_the_save():
+def _end_saves_on(ends):
     """Handlers for SIGTERM and SIGHUP that raise, where they would have ended
-    the process, so that the temporary file is removed first. Returns what to
-    restore."""
-    if threading.current_thread() is not threading.main_thread():
-        return {}
-    saved = {}
+    the process, so that the temporary file is removed first; their numbers
+    go into ends before they are swapped."""
+    if threading.get_ident() != threading.main_thread().ident:
+        return
     for name in ("SIGTERM", "SIGHUP"):
         number = getattr(signal, name, None)
-        if number is not None and signal.getsignal(number) == signal.SIG_DFL:
-            saved[number] = signal.signal(number, _terminate)
-    return saved
+        if number is not None and _getsignal(number) == _SIG_DFL:
+            ends.append(number)
+            _setsignal(number, _terminate)
 
 
-def _replace_atomically(target, info, song):
+def _replace_atomically(target, info, song, held):
+    """Writes song to a temporary file beside target and renames it over
+    target. The caller holds signals: their handlers run between chunks,
+    and whatever they raise finds the clean-up below uninterruptible."""
     names = []  # the temporary file, once it may exist
     fd = -1
     try:
@@ -368,10 +416,14 @@ def _replace_atomically(target, info, song):
             # Never a set-user-ID or set-group-ID bit.
             os.fchmod(fd, stat.S_IMODE(info.st_mode) & 0o777)
         for chunk in _chunks(song):
+            if held.arrived:
+                held.run_arrived()
             _write_all(fd, chunk)
         os.fsync(fd)
         os.close(fd)
         fd = -1
+        if held.arrived:
+            held.run_arrived()  # the last moment the old file can still be kept
         os.replace(temporary, target)
         names.clear()
         directory = os.open(os.path.dirname(target) or b".", os.O_RDONLY | os.O_DIRECTORY | os.O_CLOEXEC)
@@ -423,19 +475,22 @@ def _save_song(song, path):
     if info is not None and not stat.S_ISREG(info.st_mode):
         _write_directly(target, info, song)
         return
-    saved = _signals_that_end_the_save()
+    ends = []  # SIGTERM and SIGHUP, where they raise _Terminated meanwhile
+    held = _SignalsHeld()
     try:
-        _replace_atomically(target, info, song)
+        try:
+            _end_saves_on(ends)
+            held.hold()
+            _replace_atomically(target, info, song, held)
+        finally:
+            # Still held: nothing interrupts putting the defaults back.
+            for number in ends:
+                _setsignal(number, _SIG_DFL)
+            held.release()
     except _Terminated as terminated:
-        for number, handler in saved.items():
-            signal.signal(number, handler)
-        saved = {}
         # The temporary file is gone: now let the signal do what it does.
         os.kill(os.getpid(), terminated.args[0])
         raise
-    finally:
-        for number, handler in saved.items():
-            signal.signal(number, handler)
 
 
 # ---- RTTTL ringtones -------------------------------------------------------
@@ -485,18 +540,62 @@ def from_rtttl(ringtone: SongText) -> Tuple[str, List[RtttlWarning]]:
     """
     data = _song_text(ringtone)
     convert = _convert_rtttl()
-    warnings = []
-
-    def visit(warning, _context):
-        w = warning.contents
-        warnings.append(RtttlWarning(w.command, w.text_offset, w.text_length, w.kind,
-                                     w.message.decode("ascii", "replace")))
-        return 0
-
-    length = convert(data, None, 0, _WarningVisitor(visit), None)
+    make = lambda w: RtttlWarning(w.command, w.text_offset, w.text_length, w.kind,  # noqa: E731
+                                  w.message.decode("ascii", "replace"))
+    # A failing visitor stops the warnings, but the conversion goes on: its
+    # error is raised once the call returns.
+    warnings, length = _visit(lambda visit: convert(data, None, 0, visit, None), _WarningVisitor, make)
     text = ctypes.create_string_buffer(length + 1)
     convert(data, text, length + 1, _WarningVisitor(), None)
-    return text.value.decode("ascii"), warnings
+    return str(memoryview(text)[:length], "ascii"), warnings
+
+
+def _visit(call, visitor_type, make):
+    """Runs call(visitor), where the library calls visitor once per note or
+    warning, and returns (the list of make(item) in order, call's result).
+
+    An exception in the visitor (a KeyboardInterrupt, a MemoryError) stops
+    the walk and is raised once the library returns, instead of being
+    printed and ignored by ctypes with the list cut short. Signal handlers
+    are held back between visits and run inside the visitor, so that a
+    KeyboardInterrupt is one of those exceptions."""
+    found = []
+    failure = [None]
+    held = _SignalsHeld()
+
+    def visit(item, _context):
+        try:
+            if failure[0] is None:
+                if held.arrived:
+                    held.run_arrived()
+                found.append(make(item.contents))
+                return 0
+        except BaseException as error:  # noqa: B902 - raised again below
+            failure[0] = error
+        return 1
+
+    try:
+        held.hold()
+        result = call(visitor_type(visit))
+    finally:
+        held.release()
+    error, failure[0] = failure[0], None
+    if error is not None:
+        found.clear()  # the traceback keeps this frame: free what it holds
+        raise error
+    return found, result
+
+
+def _visit_counted(call, visitor_type, make):
+    """_visit() for a walk whose result is the number of visits: a visit
+    that failed before the visitor could run (ctypes making its arguments
+    without memory, the recursion limit) is found by the count."""
+    found, count = _visit(call, visitor_type, make)
+    if count >= 0 and count != len(found):
+        lost, found[:] = count - len(found), ()
+        raise MemoryError(f"tuvello: {lost} of {count} visits failed before they began "
+                          "(out of memory, or the recursion limit; Python printed why above)")
+    return found, count
 
 
 # ---- Measuring, streaming, the note map and warnings -----------------------
@@ -595,16 +694,12 @@ def notes(text: SongText) -> List[Note]:
     """
     for_each = _song_api("TUVELLO_ForEachNote", [ctypes.c_char_p, _NoteVisitor, ctypes.c_void_p],
                          ctypes.c_int32)
-    found = []
-
-    def visit(note, _context):
-        n = note.contents
-        found.append(Note(n.command, n.text_offset, n.text_length, n.image_offset, n.bytes,
+    data = _song_text(text)
+    make = lambda n: Note(n.command, n.text_offset, n.text_length, n.image_offset, n.bytes,  # noqa: E731
                           n.frames, n.pitch_hz, n.amplitude, bool(n.flags & _NOTE_PIPE),
-                          bool(n.flags & _NOTE_DECAY)))
-        return 0
-
-    if for_each(_song_text(text), _NoteVisitor(visit), None) < 0:
+                          bool(n.flags & _NOTE_DECAY))
+    found, count = _visit_counted(lambda visit: for_each(data, visit, None), _NoteVisitor, make)
+    if count < 0:
         raise SongTooLongError("the song's WAV image would pass 2147483647 bytes")
     return found
 
@@ -615,26 +710,26 @@ def check(text: SongText) -> List[SongWarning]:
     change nothing. The same as `tuvello check` prints."""
     for_each = _song_api("TUVELLO_ForEachWarning",
                          [ctypes.c_char_p, _WarningVisitor, ctypes.c_void_p], ctypes.c_int32)
-    found = []
-
-    def visit(warning, _context):
-        w = warning.contents
-        found.append(SongWarning(w.command, w.text_offset, w.text_length, w.kind,
-                                 w.message.decode("ascii", "replace")))
-        return 0
-
-    for_each(_song_text(text), _WarningVisitor(visit), None)
-    return found
+    data = _song_text(text)
+    make = lambda w: SongWarning(w.command, w.text_offset, w.text_length, w.kind,  # noqa: E731
+                                 w.message.decode("ascii", "replace"))
+    return _visit_counted(lambda visit: for_each(data, visit, None), _WarningVisitor, make)[0]
 
 
 class SongFile(io.RawIOBase):
     """The song text's WAV image as a read-only binary file, rendered as it
     is read: memory holds the text and a few KiB, whatever the song's
     length. Seekable; wave.open() and shutil.copyfileobj() take it. Close it
-    (or use it in a with statement) to release the library's reader."""
+    (or use it in a with statement) to release the library's reader.
+
+    As Python's own file objects, it may be shared between threads: each call
+    holds a lock (the library's reader serves one thread at a time), and a
+    closed file raises ValueError from every method."""
 
     def __init__(self, text: SongText) -> None:
         super().__init__()
+        self._lock = threading.RLock()
+        self._busy = False  # a call is under way: a signal handler's call would re-enter it
         self._reader = None
         self._data = _song_text(text) or b""  # the reader reads it in place: kept alive here
         self.size = measure(self._data)  # raises SongTooLongError first
@@ -644,24 +739,50 @@ class SongFile(io.RawIOBase):
         self._seek = _song_api("TUVELLO_SeekSong", [_SongReader, ctypes.c_int64], ctypes.c_int32)
         self._close = _song_api("TUVELLO_CloseSong", [_SongReader], ctypes.c_int32)
         open_song = _song_api("TUVELLO_OpenSong", [ctypes.c_char_p], _SongReader)
-        deferred = _SignalsDeferred()  # the reader is only a number until it is kept
+        held = _SignalsHeld()  # the reader is only a number until it is kept
         try:
+            held.hold()
             self._reader = open_song(self._data)
-        finally:
-            deferred.release()
+            held.release()
+        except BaseException:
+            reader, self._reader = self._reader, None
+            if reader:
+                self._close(reader)
+            held.release()
+            raise
         if not self._reader:
             raise MemoryError("tuvello could not open the song: out of memory")
 
+    def _serialised(self, operation, *args):
+        """operation(*args) under the lock, on an open file."""
+        with self._lock:
+            if self._busy:
+                raise RuntimeError(f"reentrant call inside {self!r}")
+            try:
+                self._busy = True
+                if self._reader is None:
+                    raise ValueError("I/O operation on closed file")
+                return operation(*args)
+            finally:
+                self._busy = False
+
+    def _check_open(self):
+        if self.closed or self._reader is None:
+            raise ValueError("I/O operation on closed file")
+
     def readable(self) -> bool:
+        self._check_open()
         return True
 
     def seekable(self) -> bool:
+        self._check_open()
         return True
 
     def readinto(self, buffer: Union[bytearray, memoryview]) -> int:  # type: ignore[override]
-        if self.closed:
-            raise ValueError("I/O operation on closed file")
         view = memoryview(buffer).cast("B")
+        return self._serialised(self._read_into, view)
+
+    def _read_into(self, view):
         wanted = min(len(view), self.size - self._pos, 1 << 30)
         if wanted <= 0:
             return 0
@@ -673,10 +794,13 @@ class SongFile(io.RawIOBase):
         return n
 
     def seek(self, offset: int, whence: int = io.SEEK_SET) -> int:
-        if self.closed:
-            raise ValueError("I/O operation on closed file")
-        base = {io.SEEK_SET: 0, io.SEEK_CUR: self._pos, io.SEEK_END: self.size}[whence]
-        position = base + offset
+        offset, whence = operator.index(offset), operator.index(whence)
+        if whence not in (io.SEEK_SET, io.SEEK_CUR, io.SEEK_END):
+            raise ValueError(f"invalid whence ({whence}, should be 0, 1 or 2)")
+        return self._serialised(self._seek_to, offset, whence)
+
+    def _seek_to(self, offset, whence):
+        position = offset + (0, self._pos, self.size)[whence]
         if position < 0:
             raise ValueError(f"negative seek position {position}")
         # Past the end reads give b"", as for any file.
@@ -686,12 +810,18 @@ class SongFile(io.RawIOBase):
         return position
 
     def tell(self) -> int:
-        return self._pos
+        return self._serialised(lambda: self._pos)
 
     def close(self) -> None:
-        if self._reader:
-            reader, self._reader = self._reader, None
-            self._close(reader)
+        lock = getattr(self, "_lock", None)  # None when __init__ failed before it
+        if lock is not None:
+            with lock:
+                if self._busy:
+                    raise RuntimeError(f"reentrant call inside {self!r}")
+                # Released before anything a signal could interrupt.
+                reader, self._reader = self._reader, None
+                if reader:
+                    self._close(reader)
         super().close()
 
 

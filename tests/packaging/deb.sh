@@ -101,6 +101,16 @@ dpkg-deb -e "$(deb_of libtuvello1)" "$control"
 [ "$(cat "$control/shlibs")" = "libtuvello 1 libtuvello1 (>= $version)" ] || fail "libtuvello1's shlibs is '$(cat "$control/shlibs")'"
 grep -qx 'activate-noawait ldconfig' "$control/triggers" || fail "libtuvello1 has no ldconfig trigger"
 rm -rf "$control"
+# python3-tuvello byte-compiles its module when installed and removes all
+# bytecode beside it before it is removed, so that a purge leaves nothing.
+control=$(mktemp -d)
+dpkg-deb -e "$(deb_of python3-tuvello)" "$control"
+grep -qx '  py3compile -p python3-tuvello' "$control/postinst" || fail "python3-tuvello's postinst does not run py3compile"
+grep -qx '  py3clean -p python3-tuvello' "$control/prerm" || fail "python3-tuvello's prerm does not run py3clean"
+for script in postinst prerm; do
+  [ "$(stat -c %a "$control/$script")" = 755 ] || fail "python3-tuvello's $script is not mode 755"
+done
+rm -rf "$control"
 
 # lintian: errors fail; warnings are listed (the README says why each remains).
 if command -v lintian > /dev/null; then
@@ -128,7 +138,8 @@ trap 'purge' EXIT
 readme_step 'apt-get install -y ./build-deb/deb/*.deb'
 
 # C through pkg-config, against the installed library (no paths given).
-unset PKG_CONFIG_PATH LD_LIBRARY_PATH TUVELLO_LIBRARY PYTHONPATH
+# Bytecode is written as on any Debian system (root imports write it).
+unset PKG_CONFIG_PATH LD_LIBRARY_PATH TUVELLO_LIBRARY PYTHONPATH PYTHONDONTWRITEBYTECODE PYTHONPYCACHEPREFIX
 [ "$(pkg-config --modversion tuvello)" = "$version" ] || fail "pkg-config finds no tuvello $version"
 cc examples/c-pkgconfig/song.c $(pkg-config --cflags --libs tuvello) -o song-system
 ./song-system
@@ -158,8 +169,12 @@ if [ "$has_tool" = 1 ]; then
 fi
 
 # Python: the system's python3 finds the module and, by its soname, the library.
+python_dir=/usr/lib/python3/dist-packages/tuvello
+ls "$python_dir/__pycache__/__init__.cpython-"*.pyc > /dev/null || fail "the module was not byte-compiled on installation"
+rm -rf "$python_dir/__pycache__" # and an import writes it again
 [ "$(cd / && /usr/bin/python3 -c 'import tuvello; print(tuvello.__version__, tuvello.duration("len:200;vol:80;c;e;g;p;c"))')" = "$version 1.0" ] ||
   fail "the system's python3 cannot render with the package's module"
+ls "$python_dir/__pycache__/__init__.cpython-"*.pyc > /dev/null || fail "importing as root wrote no bytecode"
 
 # pip into a virtual environment, offline; renders with the installed library.
 rm -rf build/venv
@@ -175,4 +190,5 @@ for package in $packages; do
   dpkg-query -W -f '${Status}' $package 2>/dev/null | grep -q 'installed' && fail "$package is still installed"
 done
 [ ! -e "/usr/lib/$multiarch/libtuvello.so.1" ] || fail "purging left /usr/lib/$multiarch/libtuvello.so.1"
+[ ! -e "$python_dir" ] || fail "purging left $python_dir: $(find "$python_dir" | tr '\n' ' ')"
 echo "the packages installed with apt, worked from C, CMake, the tool and Python, and were purged"
