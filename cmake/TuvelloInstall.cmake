@@ -15,9 +15,19 @@ include(CMakePackageConfigHelpers)
 
 set(TUVELLO_CMAKE_PACKAGE_DIR "${CMAKE_INSTALL_LIBDIR}/cmake/tuvello")
 set(TUVELLO_PKGCONFIG_DIR "${CMAKE_INSTALL_LIBDIR}/pkgconfig")
-# Debian's python3 looks in /usr/lib/python3/dist-packages for every Python 3.
-set(TUVELLO_PYTHON_INSTALL_DIR "lib/python3/dist-packages" CACHE STRING
-    "Where the Python module is installed, relative to the prefix")
+# Where the Python module goes, relative to the prefix. Empty: where the
+# Python found now imports packages from under the prefix of the install
+# (cmake/TuvelloInstallPython.cmake.in): lib/python3/dist-packages for /usr on
+# Debian, lib/python3.X/site-packages for ~/.local, and so on.
+set(_tuvello_python_help "Where the Python module is installed, relative to the prefix (empty: ask the Python at install time)")
+# A build tree configured before kept the old fixed default in its cache.
+get_property(_tuvello_python_help_was CACHE TUVELLO_PYTHON_INSTALL_DIR PROPERTY HELPSTRING)
+if(_tuvello_python_help_was STREQUAL "Where the Python module is installed, relative to the prefix"
+   AND TUVELLO_PYTHON_INSTALL_DIR STREQUAL "lib/python3/dist-packages")
+  set(TUVELLO_PYTHON_INSTALL_DIR "" CACHE STRING "${_tuvello_python_help}" FORCE)
+endif()
+set(TUVELLO_PYTHON_INSTALL_DIR "" CACHE STRING "${_tuvello_python_help}")
+find_package(Python3 COMPONENTS Interpreter QUIET)
 
 install(FILES "${PROJECT_SOURCE_DIR}/include/tuvello.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}" COMPONENT dev)
 
@@ -81,14 +91,15 @@ if(TARGET tuvello_cli)
           RENAME tuvello COMPONENT tool)
 endif()
 
-# The Python module, with its version read from the header like everything else.
-configure_file("${PROJECT_SOURCE_DIR}/python/tuvello/_version.py.in"
-               "${PROJECT_BINARY_DIR}/python/tuvello/_version.py" @ONLY)
-install(FILES "${PROJECT_SOURCE_DIR}/python/tuvello/__init__.py"
-              "${PROJECT_SOURCE_DIR}/python/tuvello/py.typed"
-              "${PROJECT_BINARY_DIR}/python/tuvello/_version.py"
-        DESTINATION "${TUVELLO_PYTHON_INSTALL_DIR}/tuvello"
-        COMPONENT python)
+# The Python module, with its version read from the header like everything
+# else; its directory is settled at install time, for the prefix then given.
+set(TUVELLO_PYTHON_FILES "")
+foreach(name __init__.py _files.py _loading.py _native.py _signals.py _songfile.py py.typed)
+  string(APPEND TUVELLO_PYTHON_FILES " \"${PROJECT_SOURCE_DIR}/python/tuvello/${name}\"")
+endforeach()
+configure_file("${CMAKE_CURRENT_LIST_DIR}/TuvelloInstallPython.cmake.in"
+               "${PROJECT_BINARY_DIR}/python/TuvelloInstallPython.cmake" @ONLY)
+install(SCRIPT "${PROJECT_BINARY_DIR}/python/TuvelloInstallPython.cmake" COMPONENT python)
 
 # Uninstall: removes what the last `cmake --install` of this build tree
 # installed, as its install_manifest.txt lists it.
@@ -210,13 +221,12 @@ string(CONCAT CPACK_DEBIAN_PYTHON_DESCRIPTION "render song texts to RIFF/WAVE im
   "images through the shared library.")
 # As Debian's own Python packages: postinst byte-compiles the module, prerm
 # removes all bytecode beside it, so that a purge leaves no __pycache__.
-set(TUVELLO_PYTHON_PACKAGE_DIR "${CMAKE_INSTALL_PREFIX}/${TUVELLO_PYTHON_INSTALL_DIR}/tuvello")
-configure_file("${CMAKE_CURRENT_LIST_DIR}/debian/python3-tuvello.prerm.in" "${PROJECT_BINARY_DIR}/debian/python3-tuvello/prerm"
-               @ONLY)
-configure_file("${CMAKE_CURRENT_LIST_DIR}/debian/python3-tuvello.postinst" "${PROJECT_BINARY_DIR}/debian/python3-tuvello/postinst"
-               COPYONLY)
-set(CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA
-    "${PROJECT_BINARY_DIR}/debian/python3-tuvello/postinst;${PROJECT_BINARY_DIR}/debian/python3-tuvello/prerm")
+# (CPack takes the scripts' names from their files.)
+foreach(script postinst prerm)
+  configure_file("${CMAKE_CURRENT_LIST_DIR}/debian/python3-tuvello.${script}"
+                 "${PROJECT_BINARY_DIR}/debian/python3-tuvello/${script}" COPYONLY)
+  list(APPEND CPACK_DEBIAN_PYTHON_PACKAGE_CONTROL_EXTRA "${PROJECT_BINARY_DIR}/debian/python3-tuvello/${script}")
+endforeach()
 # Maintainer scripts 0755, other control files 0644, whatever the checkout's modes.
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
 

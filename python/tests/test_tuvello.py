@@ -90,10 +90,11 @@ class RenderTest(unittest.TestCase):
 
 
 class TextEncodingTest(unittest.TestCase):
-    def test_str_reaches_the_library_encoded_as_latin_1(self):
+    def test_str_reaches_the_library_encoded_as_utf_8(self):
+        # As the tool and the npm package encode theirs.
         counter = CallCounter(self)
-        tuvello.render("c;\u00e9;\u00ff")
-        self.assertEqual(counter.texts, [b"c;\xe9;\xff"])
+        tuvello.render("c;\u00e9;\u00ff;\u20ac")
+        self.assertEqual(counter.texts, [b"c;\xc3\xa9;\xc3\xbf;\xe2\x82\xac"])
 
     def test_bytes_reach_the_library_unchanged(self):
         counter = CallCounter(self)
@@ -108,18 +109,21 @@ class TextEncodingTest(unittest.TestCase):
         library.TUVELLO_CreateSong.argtypes = [ctypes.c_char_p]
         library.TUVELLO_GetSongSize.argtypes = [ctypes.c_void_p]
         library.TUVELLO_FreeSong.argtypes = [ctypes.c_void_p]
-        for text in (b"c;\xe9;d", b"\xc4len:300;c", b"len:\xb2\xb5\xb0;c"):
+        # Bytes that are no UTF-8 pass unchanged; a str renders as its UTF-8 bytes.
+        for text, as_str in ((b"c;\xe9;d", None), (b"\xc4len:300;c", None), (b"len:\xb2\xb5\xb0;c", None),
+                             (b"c;\xc3\xa9", "c;\u00e9"), (b"\xc3\x84len:300;c;\xe2\x82\xac", "\u00c4len:300;c;\u20ac")):
             with self.subTest(text=text):
                 song = library.TUVELLO_CreateSong(text)
                 expected = ctypes.string_at(song, library.TUVELLO_GetSongSize(song))
                 library.TUVELLO_FreeSong(song)
                 self.assertEqual(tuvello.render(text), expected)
-                self.assertEqual(tuvello.render(text.decode("latin-1")), expected)
+                if as_str is not None:
+                    self.assertEqual(tuvello.render(as_str), expected)
 
-    def test_characters_outside_latin_1_raise_before_anything_is_rendered(self):
+    def test_a_str_that_utf_8_cannot_encode_raises_before_anything_is_rendered(self):
         counter = CallCounter(self)
         with self.assertRaises(UnicodeEncodeError):
-            tuvello.render("c;\u20ac")
+            tuvello.render("c;\udc80")  # a lone surrogate
         self.assertEqual(counter.texts, [])
 
     def test_a_nul_character_is_refused_rather_than_cutting_the_text_short(self):
@@ -193,7 +197,7 @@ class SaveTest(unittest.TestCase):
 
     def test_a_text_that_cannot_render_writes_nothing(self):
         with self.assertRaises(UnicodeEncodeError):
-            tuvello.save("\u266b", self.path)
+            tuvello.save("\u266b\udc80", self.path)
         self.assertEqual(os.listdir(self.directory), [])
 
     def test_save_accepts_a_path_like(self):
@@ -220,9 +224,9 @@ class FromRtttlTest(unittest.TestCase):
                          tuvello.from_rtttl(self.RINGTONE))
         text, warnings = tuvello.from_rtttl(None)
         self.assertEqual((text, [w.kind for w in warnings]), ("", [65]))
-        # Latin-1 offsets are character offsets.
+        # Offsets count bytes of the UTF-8 encoding.
         _, warnings = tuvello.from_rtttl("t\u00e9:d=8,o=5,b=150:c,\u00e9")
-        self.assertEqual([(w.offset, w.length) for w in warnings], [(19, 1)])
+        self.assertEqual([(w.offset, w.length) for w in warnings], [(20, 2)])
         with self.assertRaises(ValueError):
             tuvello.from_rtttl("t:d=8:c\0d")
 
@@ -338,7 +342,7 @@ class SaveFollowsTheFileRulesTest(unittest.TestCase):
     def test_a_keyboard_interrupt_during_the_write_keeps_the_old_file_and_no_temporary(self):
         with open(self.path, "wb") as file:
             file.write(b"old")
-        with mock.patch("tuvello._write_all", side_effect=KeyboardInterrupt):
+        with mock.patch("tuvello._files._write_all", side_effect=KeyboardInterrupt):
             with self.assertRaises(KeyboardInterrupt):
                 tuvello.save("c", self.path)
         self.assertEqual(self.listing(), ["song.wav"])
@@ -711,6 +715,12 @@ class LibraryLookupTest(unittest.TestCase):
         self.assertIn(missing, str(raised.exception))
         self.assertIn("TUVELLO_LIBRARY", str(raised.exception))
         self.assertEqual(raised.exception.attempts, ((f"TUVELLO_LIBRARY={missing}", "no such file"),))
+        # Whole across processes (a process pool pickles it).
+        import pickle
+
+        copy = pickle.loads(pickle.dumps(raised.exception))
+        self.assertEqual((type(copy), copy.attempts, str(copy)),
+                         (tuvello.LibraryNotFoundError, raised.exception.attempts, str(raised.exception)))
 
     def test_every_call_raises_it_when_the_environment_names_a_missing_file(self):
         env = dict(os.environ, TUVELLO_LIBRARY="/nonexistent/libtuvello.so.1")

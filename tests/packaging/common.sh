@@ -47,6 +47,13 @@ check_installed_tree() {
   prefix=$1
   libdir=$2
   has_tool=$3
+  # The Python module goes where python3 imports packages from under the
+  # prefix, or to its prefix scheme's directory (lib/python3.X/site-packages).
+  python_dir=$(cd "$prefix" && find . -path '*/tuvello/__init__.py' | sed 's|^\./||; s|/tuvello/__init__\.py$||')
+  case $python_dir in
+  lib/python3*/site-packages | lib/python3*/dist-packages) ;;
+  *) fail "the Python module went to '$python_dir' in $prefix" ;;
+  esac
   {
     if [ "$has_tool" = 1 ]; then
       echo "bin/tuvello"
@@ -63,9 +70,9 @@ check_installed_tree() {
     echo "$libdir/libtuvello.so.1"
     echo "$libdir/libtuvello.so.$version"
     echo "$libdir/pkgconfig/tuvello.pc"
-    echo "lib/python3/dist-packages/tuvello/__init__.py"
-    echo "lib/python3/dist-packages/tuvello/_version.py"
-    echo "lib/python3/dist-packages/tuvello/py.typed"
+    for file in __init__.py _files.py _loading.py _native.py _signals.py _songfile.py _version.py py.typed; do
+      echo "$python_dir/tuvello/$file"
+    done
   } | sort > "$prefix.expected"
   (cd "$prefix" && find . -type f -o -type l) | sed 's|^\./||' |
     sed 's|tuvelloTargets-[a-z]*\.cmake$|tuvelloTargets-CONFIG.cmake|' | sort > "$prefix.found"
@@ -83,8 +90,9 @@ check_installed_tree() {
   [ "$soname" = libtuvello.so.1 ] || fail "soname is '$soname', expected libtuvello.so.1"
   sh "$source/tests/check_abi.sh" "$lib/libtuvello.so.1"
   grep -qx "Version: $version" "$lib/pkgconfig/tuvello.pc" || fail "tuvello.pc does not say Version: $version"
-  [ "$(PYTHONPATH="$prefix/lib/python3/dist-packages" python3 -c 'import tuvello; print(tuvello.__version__)')" = "$version" ] ||
-    fail "the installed Python module's __version__ is not $version"
+  # The module loads the library installed beside it, before the system's.
+  [ "$(cd / && env -u LD_LIBRARY_PATH -u TUVELLO_LIBRARY PYTHONPATH="$prefix/$python_dir" python3 -c 'import tuvello; print(tuvello.__version__, tuvello.library_path())')" = "$version $lib/libtuvello.so.1" ] ||
+    fail "the installed Python module's __version__ is not $version, or it does not load $lib/libtuvello.so.1"
 
   if [ "$has_tool" = 1 ]; then
     [ -x "$prefix/bin/tuvello" ] || fail "bin/tuvello is not executable"
