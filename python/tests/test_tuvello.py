@@ -644,6 +644,18 @@ class SongFileAsAFileTest(unittest.TestCase):
             with self.subTest(call=name), self.assertRaises(ValueError):
                 call()
 
+    def test_a_song_file_is_neither_copied_nor_opened_twice(self):
+        # A copy would share the library's reader and release it twice; a
+        # second __init__ would lose the first reader.
+        import copy
+        import pickle
+
+        with tuvello.open("c") as song:
+            for call in (copy.copy, copy.deepcopy, pickle.dumps, lambda s: s.__init__("c;d")):
+                with self.subTest(call=call), self.assertRaises(TypeError):
+                    call(song)
+            self.assertEqual(song.read(), tuvello.render("c"))
+
     def test_seek_refuses_what_io_refuses(self):
         with tuvello.open("c") as song:
             for args, error in (((0, 3), ValueError), ((0, -1), ValueError), ((-1,), ValueError),

@@ -23,6 +23,8 @@ class SongFile(io.RawIOBase):
     closed file raises ValueError from every method."""
 
     def __init__(self, text: SongText) -> None:
+        if getattr(self, "_lock", None) is not None:
+            raise TypeError("a SongFile is opened once: open the song again for another")
         super().__init__()
         self._lock = threading.RLock()
         self._busy = False  # a call is under way: a signal handler's call would re-enter it
@@ -99,6 +101,11 @@ class SongFile(io.RawIOBase):
 
     def tell(self) -> int:
         return self._serialised(lambda: self._pos)
+
+    def __reduce_ex__(self, protocol):
+        # A copy would share the library's reader, use it after the other
+        # copy closed it, and release it twice.
+        raise TypeError(f"cannot copy or pickle a {type(self).__name__}: open the song again")
 
     def close(self) -> None:
         lock = getattr(self, "_lock", None)  # None when __init__ failed before it
