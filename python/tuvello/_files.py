@@ -14,9 +14,8 @@ import secrets
 import signal
 import socket
 import stat
-import threading
 
-from ._signals import SIG_DFL, SignalsHeld, getsignal, setsignal
+from ._signals import Ended, SignalsHeld
 
 _MAX_LINKS = 40
 
@@ -95,27 +94,6 @@ def _temporary_beside(target, names):
             names.pop()
 
 
-class _Terminated(BaseException):
-    """A SIGTERM or SIGHUP that arrived during save()."""
-
-
-def _terminate(number, frame):
-    raise _Terminated(number)
-
-
-def _end_saves_on(ends):
-    """Handlers for SIGTERM and SIGHUP that raise, where they would have ended
-    the process, so that the temporary file is removed first; their numbers
-    go into ends before they are swapped."""
-    if threading.get_ident() != threading.main_thread().ident:
-        return
-    for name in ("SIGTERM", "SIGHUP"):
-        number = getattr(signal, name, None)
-        if number is not None and getsignal(number) == SIG_DFL:
-            ends.append(number)
-            setsignal(number, _terminate)
-
-
 def _replace_atomically(target, info, song, held):
     """Writes song to a temporary file beside target and renames it over
     target. The caller holds signals: their handlers run between chunks,
@@ -171,19 +149,17 @@ def save_song(song, path):
     if info is not None and not stat.S_ISREG(info.st_mode):
         _write_directly(target, info, song)
         return
-    ends = []  # SIGTERM and SIGHUP, where they raise _Terminated meanwhile
     held = SignalsHeld()
     try:
         try:
-            _end_saves_on(ends)
-            held.hold()
+            # SIGTERM and SIGHUP, where they would end the process, raise
+            # Ended meanwhile: the temporary file goes first.
+            held.hold(ends=(signal.SIGTERM, signal.SIGHUP))
             _replace_atomically(target, info, song, held)
         finally:
-            # Still held: nothing interrupts putting the defaults back.
-            for number in ends:
-                setsignal(number, SIG_DFL)
             held.release()
-    except _Terminated as terminated:
-        # The temporary file is gone: now let the signal do what it does.
-        os.kill(os.getpid(), terminated.args[0])
+    except Ended as ended:
+        # The temporary file is gone and the default is back: now let the
+        # signal do what it does.
+        os.kill(os.getpid(), ended.args[0])
         raise
