@@ -396,31 +396,6 @@ time.sleep(5)
         self.assertEqual(result.stdout.split(), ["True", "Usr1", "KeyboardInterrupt"])
         self.assertEqual(self.listing(), ["song.wav"])
 
-    def test_a_socket_is_written_through_a_connection(self):
-        import socket
-
-        path = os.path.join(self.directory, "sock")
-        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        server.bind(path)
-        server.listen(1)
-        received = bytearray()
-
-        def accept():
-            connection, _ = server.accept()
-            with connection:
-                while chunk := connection.recv(65536):
-                    received.extend(chunk)
-
-        thread = threading.Thread(target=accept)
-        thread.start()
-        try:
-            tuvello.save(b"c", path)
-            thread.join(60)
-        finally:
-            server.close()
-        self.assertEqual(bytes(received), tuvello.render("c"))
-        self.assertTrue(stat.S_ISSOCK(os.lstat(path).st_mode))
-
     def test_the_handlers_are_only_borrowed(self):
         import signal
 

@@ -791,32 +791,6 @@ class WritingFollowsTheFileRules(WavCase):
         self.assertEqual(len(data), 4454)
         self.assertTrue(stat.S_ISFIFO(os.lstat(fifo).st_mode))
 
-    def test_a_socket_is_written_through_a_connection(self):
-        import socket
-        import threading
-
-        path = self.dir / "sock"
-        server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
-        server.bind(str(path))
-        server.listen(1)
-        received = bytearray()
-
-        def accept():
-            connection, _ = server.accept()
-            with connection:
-                while chunk := connection.recv(65536):
-                    received.extend(chunk)
-
-        thread = threading.Thread(target=accept)
-        thread.start()
-        try:
-            self.assertEqual(self.render_to(path).returncode, 0)
-            thread.join(60)
-        finally:
-            server.close()
-        self.assertEqual(bytes(received), run("render", "c").stdout)
-        self.assertTrue(stat.S_ISSOCK(os.lstat(path).st_mode))
-
     def test_a_signal_during_the_write_removes_the_temporary_file(self):
         import signal
         import time

@@ -10,6 +10,7 @@ face renders for the text."""
 import json
 import os
 import pathlib
+import socket
 import stat
 import tempfile
 import threading
@@ -23,7 +24,7 @@ def song_text(text):
     return text.get("after", "") + text["repeat"] * text["times"]
 
 
-def _build(folder, before):
+def _build(folder, before, servers):
     for entry in before:
         if "file" in entry:
             path = folder / entry["file"]
@@ -33,6 +34,11 @@ def _build(folder, before):
             os.symlink(entry["to"], folder / entry["link"])
         elif "fifo" in entry:
             os.mkfifo(folder / entry["fifo"])
+        elif "socket" in entry:
+            server = socket.socket(socket.AF_UNIX, socket.SOCK_STREAM)
+            server.bind(str(folder / entry["socket"]))
+            server.listen(1)
+            servers.append(server)
         elif "folder" in entry:
             (folder / entry["folder"]).mkdir()
 
@@ -51,9 +57,15 @@ def _snapshot(folder):
     return seen
 
 
-def _drain(path, into):
-    """Reads a FIFO to its end in a thread, as the program at its other end."""
+def _drain(path, into, server=None):
+    """Reads a FIFO or a socket's one connection to its end in a thread, as
+    the program at its other end."""
     def read():
+        if server is not None:
+            connection, _ = server.accept()
+            with connection, connection.makefile("rb") as stream:
+                into.append(stream.read())
+            return
         with open(path, "rb") as fifo:
             into.append(fifo.read())
     thread = threading.Thread(target=read, daemon=True)
@@ -67,14 +79,21 @@ def run_cases(test, write, image):
         for case in CASES:
             with test.subTest(case["name"]), tempfile.TemporaryDirectory() as scratch:
                 folder = pathlib.Path(scratch)
-                _build(folder, case["before"])
+                servers = []
+                _build(folder, case["before"], servers)
                 before = _snapshot(folder)
                 path = case["path"] if case["path"].startswith("/") else str(folder / case["path"])
                 text = song_text(case["text"])
                 drained = []
                 fifo = os.path.lexists(path) and stat.S_ISFIFO(os.lstat(path).st_mode)
-                reader = _drain(path, drained) if fifo else None
-                written = write(text, path)
+                reader = _drain(path, drained, *servers) if fifo or servers else None
+                try:
+                    written = write(text, path)
+                    if reader is not None and written:
+                        reader.join(30)
+                finally:
+                    for server in servers:
+                        server.close()
                 after = _snapshot(folder)
                 if case["expect"] == "refused":
                     test.assertFalse(written, "the write should have been refused")
@@ -82,9 +101,8 @@ def run_cases(test, write, image):
                     continue
                 test.assertTrue(written, "the write should have succeeded")
                 if reader is not None:
-                    reader.join(30)
                     test.assertEqual(drained, [image(text)])
-                    test.assertEqual(after, before, "a FIFO was replaced")
+                    test.assertEqual(after, before, "a FIFO or socket was replaced")
                 # Nothing appears but the written file: no temporary left over.
                 new_names = set(after) - set(before)
                 target = case.get("at", case["path"])
