@@ -30,11 +30,14 @@ const simdWasm = readModule(simdWasmPath);
 const base64 = wasm.toString("base64");
 const simdBase64 = simdWasm.toString("base64");
 
-// The tool's demo song, so that the page opens on the same one.
-const demoSource = readFileSync(join(root, "cli/demo_song.hpp"), "utf8");
-const demoBody = demoSource.slice(demoSource.indexOf("kDemoSong ="), demoSource.indexOf(";\n\n}"));
-const demo = [...demoBody.matchAll(/^\s*"((?:[^"\\]|\\.)*)"/gm)].map((m) => m[1]).join("");
-if (!/^[a-z0-9:;]+$/.test(demo)) throw new Error(`could not read the demo song from cli/demo_song.hpp: '${demo}'`);
+// The tool's demo song, so that the page opens on the same one: the bytes of
+// cli/demo_song.txt, which the tool's build embeds and holds to the same rule
+// (printable ASCII, no line break).
+const demoPath = join(root, "cli/demo_song.txt");
+const demo = readFileSync(demoPath).toString("latin1");
+if (!/^[\x20-\x7e]+$/.test(demo)) {
+  throw new Error(`${demoPath}: the demo song must be printable ASCII with no line break, not even at its end`);
+}
 
 // A module script may not import from file://, so the page's script is the
 // shared core, the page's own code and the module, in one inline script.

@@ -21,7 +21,12 @@ const env = (name) => {
 };
 const pageUrl = pathToFileURL(new URL("../dist/index.html", import.meta.url).pathname).href;
 const nativeImage = (text) => execFileSync(env("TUVELLO"), ["render", "-q", "-o", "-", text]);
-const demoText = () => execFileSync(env("TUVELLO"), ["demo", "--text"]).toString().trim();
+// The demo song: cli/demo_song.txt, which the tool prints with a line break.
+const demoText = () => {
+  const song = readFileSync(new URL("../../cli/demo_song.txt", import.meta.url), "latin1");
+  assert.equal(execFileSync(env("TUVELLO"), ["demo", "--text"]).toString("latin1"), `${song}\n`);
+  return song;
+};
 // One conversion by the native library (web/test/native.py): [output, warnings].
 const native = (...call) => {
   const [f, input, ...args] = call;
