@@ -94,7 +94,7 @@ endif()
 # The Python module, with its version read from the header like everything
 # else; its directory is settled at install time, for the prefix then given.
 set(TUVELLO_PYTHON_FILES "")
-foreach(name __init__.py _files.py _loading.py _native.py _signals.py _songfile.py py.typed)
+foreach(name __init__.py _convert.py _files.py _loading.py _native.py _signals.py _songfile.py py.typed)
   string(APPEND TUVELLO_PYTHON_FILES " \"${PROJECT_SOURCE_DIR}/python/tuvello/${name}\"")
 endforeach()
 configure_file("${CMAKE_CURRENT_LIST_DIR}/TuvelloInstallPython.cmake.in"

@@ -6,6 +6,7 @@ Run with TUVELLO_LIBRARY pointing at libtuvello.so.1 and python/ on PYTHONPATH.
 
 import ctypes
 import ctypes.util
+import dataclasses
 import io
 import os
 import shutil
@@ -212,7 +213,7 @@ class FromRtttlTest(unittest.TestCase):
     RINGTONE = "tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7"
 
     def test_a_ringtone_gives_its_song_text_and_located_warnings(self):
-        text, warnings = tuvello.from_rtttl(self.RINGTONE)
+        text, warnings = tuvello.from_rtttl(self.RINGTONE, octave_shift="none")
         self.assertEqual(text, "len:240;oct:7;c;e;len:480;g;p;c;c")
         self.assertEqual([(w.note, w.offset, w.length, w.kind) for w in warnings],
                          [(5, 32, 3, 69), (5, 32, 3, 71)])
@@ -230,6 +231,120 @@ class FromRtttlTest(unittest.TestCase):
         self.assertEqual([(w.offset, w.length) for w in warnings], [(20, 2)])
         with self.assertRaises(ValueError):
             tuvello.from_rtttl("t:d=8:c\0d")
+
+
+@unittest.skipUnless(os.environ.get("TUVELLO_TOOL"), "TUVELLO_TOOL names the built tool (ctest sets it)")
+class ConvertersAgreeWithTheToolTest(unittest.TestCase):
+    """Each converter gives what `tuvello import` and `tuvello export` give
+    for the same input and options: the module adds no rule of its own."""
+
+    RINGTONE = "tune:d=4,o=5,b=125:8c6,8e6,g6,p,2c7,8x,c8"
+    SONG = "len:120;vol:50;c;oct:2;e;pipe:1;g;len:333;p;dec:1;c"
+
+    def tool(self, *args):
+        result = subprocess.run([os.environ["TUVELLO_TOOL"], *args], capture_output=True)
+        self.assertEqual(result.returncode, 0, result.stderr)
+        return result.stdout, result.stderr.decode().splitlines()
+
+    def test_each_converter_gives_the_tools_output_and_warnings(self):
+        with tempfile.TemporaryDirectory() as directory:
+            midi = os.path.join(directory, "song.mid")
+            self.tool("export", "--midi", "-q", "-o", midi, self.SONG)
+            with open(midi, "rb") as file:
+                smf = file.read()
+            cut = os.path.join(directory, "cut.mid")  # header and a track cut short
+            with open(cut, "wb") as file:
+                file.write(smf[:60])
+            chord = os.path.join(directory, "chord.mid")  # E4, then C4 and G4 over it
+            with open(chord, "wb") as file:
+                file.write(b"MThd\0\0\0\6\0\0\0\1\0\x60MTrk\0\0\0\x18\0\x90\x40\x40\x18\x3c\x40\x18\x43\x40"
+                           b"\x30\x80\x40\0\0\x3c\0\0\x43\0\0\xff\x2f\0")
+            r, s = self.RINGTONE, self.SONG
+            cases = [  # the module's call, the tool's arguments, where the warnings are
+                (lambda: tuvello.from_rtttl(r), ["import", r], "<argument>:1:"),
+                (lambda: tuvello.from_rtttl(r, "none"), ["import", "--octave-shift", "none", r], "<argument>:1:"),
+                (lambda: tuvello.from_rtttl(r, -1), ["import", "--octave-shift", "-1", r], "<argument>:1:"),
+                (lambda: tuvello.to_rtttl(s), ["export", "--rtttl", s], "<argument>:1:"),
+                (lambda: tuvello.to_rtttl(s, "a:b\tc"), ["export", "--rtttl", "--name", "a:b\tc", s], "<argument>:1:"),
+                (lambda: tuvello.to_midi(s), ["export", "--midi", "-q", "-o", "-", s], "<argument>:1:"),
+                (lambda: tuvello.from_midi(smf), ["import", "-f", midi], f"{midi}:"),
+                (lambda: tuvello.from_midi(smf, 1, 1, "lowest", True),
+                 ["import", "-f", midi, "--track", "1", "--channel", "1", "--lowest", "--velocity"], f"{midi}:"),
+                (lambda: tuvello.from_midi(smf[:60], overlap="first"), ["import", "-f", cut, "--first"], f"{cut}:"),
+            ] + [(lambda rule=rule: tuvello.from_midi(open(chord, "rb").read(), overlap=rule),
+                  ["import", "-f", chord, f"--{rule}"], f"{chord}:") for rule in ("highest", "lowest", "first")]
+            for call, args, where in cases:
+                with self.subTest(args=args):
+                    out, warnings = call()
+                    stdout, stderr = self.tool(*args)
+                    self.assertEqual(out if isinstance(out, bytes) else out.encode() + b"\n", stdout)
+                    column = 0 if where.endswith(".mid:") else 1
+                    self.assertEqual([f"{where}{w.offset + column}: warning: {w.message}" for w in warnings], stderr)
+            self.assertTrue(tuvello.from_midi(smf[:60])[1], "the cut file is warned about")
+
+    def test_options_out_of_range_raise_value_error(self):
+        for call, message in ((lambda: tuvello.from_rtttl("t:d=4:c", 9), "octave_shift is"),
+                              (lambda: tuvello.from_rtttl("t:d=4:c", "up"), "octave_shift is"),
+                              (lambda: tuvello.from_rtttl("t:d=4:c", 2 ** 32 - 1), "octave_shift is"),
+                              (lambda: tuvello.from_rtttl_collection("t:d=4:c", True), "octave_shift is"),
+                              (lambda: tuvello.from_midi(b"", track=-1), "track is"),
+                              (lambda: tuvello.from_midi(b"", track=2 ** 32), "track is"),
+                              (lambda: tuvello.from_midi(b"", channel=17), "channel is"),
+                              (lambda: tuvello.from_midi(b"", overlap="loudest"), "overlap is")):
+            with self.subTest(message=message), self.assertRaisesRegex(ValueError, message):
+                call()
+        with self.assertRaises(TypeError):
+            tuvello.from_midi("MThd")
+
+
+class RtttlCollectionTest(unittest.TestCase):
+    COLLECTION = ("# tunes\n\nStar Wars: Main:d=4,o=5,b=100:c,e\r\n \t\nd=4,o=5:c\nx:d=4:q\n"
+                  "t\u00e9:d=8:c,\u00e9")
+
+    def test_each_tune_is_its_line_converted_named_as_the_library_reads_it(self):
+        lines = self.COLLECTION.encode().split(b"\n")
+        tunes = list(tuvello.from_rtttl_collection(self.COLLECTION, octave_shift="none"))
+        self.assertEqual([(t.line, t.name) for t in tunes],
+                         [(3, "Star Wars: Main"), (5, ""), (6, "x"), (7, "t\u00e9")])
+        for tune in tunes:
+            ringtone = lines[tune.line - 1].rstrip(b"\r")
+            text, warnings = tuvello.from_rtttl(ringtone, "none")
+            start = len(b"\n".join(lines[:tune.line - 1])) + 1
+            self.assertEqual(tune.text, text)
+            self.assertEqual(tune.warnings, [dataclasses.replace(w, offset=start + w.offset, line=tune.line,
+                                                                 column=w.offset + 1) for w in warnings])
+        as_lines = self.COLLECTION.splitlines(keepends=True)
+        for same in (self.COLLECTION.encode(), as_lines, [line.encode() for line in as_lines]):
+            self.assertEqual(list(tuvello.from_rtttl_collection(same, octave_shift="none")), tunes)
+
+    def test_a_tune_is_converted_only_when_asked_for(self):
+        pulled = []
+
+        def lines():
+            for line in ("a:d=4:c\n", "b:d=4:c\0d\n", "c:d=4:c\n"):
+                pulled.append(line)
+                yield line
+
+        for collection in (lines(), "a:d=4:c\nb:d=4:c\0d\n"):
+            tunes = tuvello.from_rtttl_collection(collection)
+            self.assertEqual(next(tunes).name, "a")
+            with self.assertRaisesRegex(ValueError, "line 2"):
+                next(tunes)
+        self.assertEqual(len(pulled), 2)
+
+
+class FormatTest(unittest.TestCase):
+    def test_the_format_is_the_headers_and_the_images(self):
+        header = os.path.join(os.path.dirname(__file__), os.pardir, os.pardir, "include", "tuvello.h")
+        with open(header, encoding="utf-8") as file:
+            macros = dict(line.split()[1:3] for line in file if line.startswith("#define TUVELLO_") and
+                          len(line.split()) > 2)
+        found = (tuvello.SAMPLE_RATE, tuvello.BYTE_RATE, tuvello.HEADER_BYTES)
+        self.assertEqual(found, tuple(int(macros[f"TUVELLO_{name}"])
+                                      for name in ("SAMPLE_RATE", "BYTE_RATE", "HEADER_BYTES")))
+        image = tuvello.render(None)
+        self.assertEqual(found, (int.from_bytes(image[24:28], "little"), int.from_bytes(image[28:32], "little"),
+                                 len(image)))
 
 
 def _run_python(code, **kwargs):
@@ -543,9 +658,16 @@ class VisitorFailuresTest(unittest.TestCase):
     ignored with the list cut short."""
 
     def test_an_exception_in_the_visitor_stops_the_walk_and_is_raised(self):
+        midi = b"MThd\0\0\0\6\0\1\0\2\0\x60XXXX\0\0\0\1zMTrk\0\0\0\x08\0\x90\x3c\x40\x60\x3c\0"
         for call, made, text, error in ((tuvello.notes, "Note", "c;d;e;f;g", MemoryError),
                                         (tuvello.check, "SongWarning", "v;w;x;y;z", KeyboardInterrupt),
-                                        (tuvello.from_rtttl, "RtttlWarning", "t:d=4:c,q,q,q,q", MemoryError)):
+                                        (tuvello.from_rtttl, "RtttlWarning", "t:d=4:c,q,q,q,q", MemoryError),
+                                        (lambda text: next(tuvello.from_rtttl_collection(text)), "RtttlWarning",
+                                         "#\nt:d=4:c,q,q,q,q", KeyboardInterrupt),
+                                        (tuvello.to_rtttl, "SongWarning", "vol:50;c;vol:40;d;vol:30;e", MemoryError),
+                                        (tuvello.to_midi, "SongWarning", "pipe:1;c;pipe:0;d;pipe:1;e;dec:1;f",
+                                         KeyboardInterrupt),
+                                        (tuvello.from_midi, "MidiWarning", midi, MemoryError)):
             built = []
 
             def make(*fields):

@@ -7,6 +7,7 @@
     tuvello.duration("len:200;vol:80;c;e;g;p;c")       # 1.0 (seconds)
     tuvello.save("len:200;vol:80;c;e;g;p;c", "song.wav")
     text, warnings = tuvello.from_rtttl("tune:d=8,o=5,b=150:c,e,g")  # RTTTL ringtones
+    midi, warnings = tuvello.to_midi("len:250;c;e;g")  # and to_rtttl, from_midi, from_rtttl_collection
 
 A song text is a ``str``, encoded as UTF-8 as the tool and the npm package
 encode theirs (offsets count bytes of that encoding), ``bytes`` passed to the
@@ -24,11 +25,11 @@ from __future__ import annotations
 import ctypes
 import dataclasses
 import errno
-import functools
 import os
-from typing import List, Tuple, Union
+from typing import Iterable, Iterator, List, NamedTuple, Optional, Tuple, Union
 
-from . import _files
+from . import _convert, _files
+from ._loading import BYTE_RATE, HEADER_BYTES, SAMPLE_RATE
 from ._loading import ENVIRONMENT_VARIABLE, SONAME, LibraryNotFoundError, __version__  # noqa: F401
 from ._loading import library as _library, load as _load  # noqa: F401 - _load: tests try other environments
 from ._native import NOTE_DECAY, NOTE_PIPE, NoteVisitor, SongText, SongTooLongError, WarningVisitor
@@ -38,9 +39,13 @@ from ._native import visit as _visit, visit_counted as _visit_counted
 from ._signals import SignalsHeld as _SignalsHeld
 from ._songfile import SongFile
 
-__all__ = ["LibraryNotFoundError", "Note", "RtttlWarning", "SongFile", "SongText", "SongTooLongError",
-           "SongWarning", "__version__", "check", "duration", "from_rtttl", "library_path", "measure",
-           "notes", "open", "render", "save"]
+__all__ = ["BYTE_RATE", "HEADER_BYTES", "LibraryNotFoundError", "MidiWarning", "Note", "OctaveShift",
+           "RtttlTune", "RtttlWarning", "SAMPLE_RATE", "SongFile", "SongText", "SongTooLongError",
+           "SongWarning", "__version__", "check", "duration", "from_midi", "from_rtttl", "from_rtttl_collection",
+           "library_path", "measure", "notes", "open", "render", "save", "to_midi", "to_rtttl"]
+
+#: from_rtttl's octave_shift: "auto", "none" or a whole number of octaves from -8 to 8.
+OctaveShift = Union[str, int]
 
 
 def library_path() -> str:
@@ -86,14 +91,6 @@ def duration(text: SongText) -> float:
     return _with_song(text, lambda lib, song: lib.get_song_duration(song))
 
 
-@functools.lru_cache(maxsize=None)
-def _wav_format() -> Tuple[int, int]:
-    """(header bytes, bytes per second of song) as the library writes its
-    images: read off the empty song's WAV header, not declared twice."""
-    header = render(None)
-    return len(header), int.from_bytes(header[28:32], "little")
-
-
 def save(text: SongText, path: Union[str, bytes, "os.PathLike[str]", "os.PathLike[bytes]"]) -> None:
     """Renders the song text and writes its WAV file to path (str, bytes or
     os.PathLike) by the tool's rules (see tuvello._files): a regular file
@@ -119,29 +116,118 @@ class RtttlWarning:
     length: int  # bytes concerned; 0 marks a place, such as a missing section
     kind: int  # the library's TUVELLO_WARN_RTTTL_* value
     message: str  # one line of English
+    line: int = 0  # from_rtttl_collection's: the 1-based line in the collection
+    column: int = 0  # and the 1-based byte in that line
 
 
-def from_rtttl(ringtone: SongText) -> Tuple[str, List[RtttlWarning]]:
+def _rtttl_warning(w):
+    return RtttlWarning(w.command, w.text_offset, w.text_length, w.kind, w.message.decode("ascii", "replace"))
+
+
+def _song_warning(w):
+    return SongWarning(w.command, w.text_offset, w.text_length, w.kind, w.message.decode("ascii", "replace"))
+
+
+def from_rtttl(ringtone: SongText, octave_shift: OctaveShift = "auto") -> Tuple[str, List[RtttlWarning]]:
     """The song text that plays an RTTTL ringtone, and what it cannot keep.
 
     ringtone is a str (encoded as UTF-8), bytes, or None (the empty
-    ringtone), such as "tune:d=8,o=5,b=150:c,e,g". Returns (song text as a
-    str, list of RtttlWarning in the order found).
+    ringtone), such as "tune:d=8,o=5,b=150:c,e,g". octave_shift says how
+    notes outside octaves 3 to 6 come into reach, as the tool's
+    --octave-shift: "auto" (the whole tune by whole octaves, if it can),
+    "none" (each such note alone, as version 1.1 did) or a whole number of
+    octaves from -8 to 8 (the whole tune, then each note still out of
+    reach); anything else raises ValueError. Returns (song text as a str,
+    list of RtttlWarning in the order found).
     """
-    data = _song_text(ringtone)
-    argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int64, WarningVisitor, ctypes.c_void_p]
-    convert = _song_api("TUVELLO_ConvertRtttl", argtypes, ctypes.c_int64)
+    options = _convert.rtttl_options(octave_shift)
+    return _convert.from_rtttl(_song_text(ringtone), options, _rtttl_warning)
 
-    def make(w):
-        return RtttlWarning(w.command, w.text_offset, w.text_length, w.kind,
-                            w.message.decode("ascii", "replace"))
 
-    # A failing visitor stops the warnings, but the conversion goes on: its
-    # error is raised once the call returns.
-    warnings, length = _visit(lambda visitor: convert(data, None, 0, visitor, None), WarningVisitor, make)
-    text = ctypes.create_string_buffer(length + 1)
-    convert(data, text, length + 1, WarningVisitor(), None)
-    return str(memoryview(text)[:length], "ascii"), warnings
+class RtttlTune(NamedTuple):
+    """One ringtone of a collection, converted."""
+
+    line: int  # 1-based line number in the collection
+    name: str  # the ringtone's name as the library reads it ("" when it has none)
+    text: str  # the song text that plays it
+    warnings: List[RtttlWarning]  # offsets count bytes of the collection; line and column are set
+
+
+def from_rtttl_collection(collection: Union[str, bytes, Iterable[Union[str, bytes]]],
+                          octave_shift: OctaveShift = "auto") -> Iterator[RtttlTune]:
+    """Each ringtone of a collection, one a line, converted as it is asked
+    for: an RtttlTune per line that is neither blank nor starts with '#'.
+
+    collection is a str (encoded as UTF-8), bytes, or an iterable of lines
+    (str or bytes, such as an open file; each element ends its line).
+    Offsets count bytes of the collection (lines without a line break
+    count as if they had one). octave_shift as for from_rtttl, refused
+    before the first tune; a line holding a NUL raises ValueError naming it.
+    """
+    options = _convert.rtttl_options(octave_shift)
+    if not isinstance(collection, (str, bytes, bytearray, memoryview, Iterable)):
+        raise TypeError(f"a ringtone collection is str, bytes or an iterable of lines, "
+                        f"not {type(collection).__name__}")
+
+    def tunes():
+        for line, offset, ringtone in _convert.collection_lines(collection):
+            if _convert.skipped(ringtone):
+                continue
+            if b"\0" in ringtone:
+                raise ValueError(f"line {line} of the ringtone collection holds a NUL character")
+            text, found = _convert.from_rtttl(ringtone, options, _rtttl_warning)
+            name = _convert.ringtone_name(ringtone, found)
+            warnings = [dataclasses.replace(w, offset=offset + w.offset, line=line,
+                                            column=min(w.offset, len(ringtone)) + 1) for w in found]
+            yield RtttlTune(line, name, text, warnings)
+
+    return tunes()
+
+
+def to_rtttl(text: SongText, name: SongText = "tune") -> Tuple[str, List[SongWarning]]:
+    """The RTTTL ringtone that plays a song text, named name (each ':' and
+    control byte in it written as '_'), and the warnings, located in the
+    song text, about what a ringtone cannot hold: kind 75 (vol, pipe, dec),
+    76 (a pitch between semitones), 77 (a length no note value reaches)."""
+    return _convert.to_rtttl(text, name, _song_warning)
+
+
+@dataclasses.dataclass(frozen=True)
+class MidiWarning:
+    """Something of a MIDI file that is broken or that its song text cannot keep."""
+
+    track: int  # 1-based number of the track chunk concerned; 0 for the file as a whole
+    offset: int  # byte offset in the file
+    length: int  # bytes concerned; 0 marks a place
+    kind: int  # the library's TUVELLO_WARN_MIDI_* value
+    message: str  # one line of English
+
+
+def from_midi(data: Union[bytes, bytearray, memoryview], track: Optional[int] = None,
+              channel: Optional[int] = None, overlap: str = "highest",
+              velocity: bool = False) -> Tuple[str, List[MidiWarning]]:
+    """The song text that plays a Standard MIDI File's melody, and the
+    warnings, located by byte offset in the file.
+
+    track: the track chunk to play (from 1; None or 0: the first with
+    notes); channel: only that channel's notes (1 to 16; None or 0: every
+    channel); overlap: of notes sounding together, "highest", "lowest" or
+    "first" (the one sounding longest) plays; velocity: each note's velocity
+    sets "vol" (else full volume). An option out of range raises ValueError.
+    """
+    options = _convert.midi_options(track, channel, overlap, velocity)
+    return _convert.from_midi(data, options, _midi_warning)
+
+
+def _midi_warning(w):
+    return MidiWarning(w.command, w.text_offset, w.text_length, w.kind, w.message.decode("ascii", "replace"))
+
+
+def to_midi(text: SongText) -> Tuple[bytes, List[SongWarning]]:
+    """The song text as a Standard MIDI File (format 0, a tick a
+    millisecond), and the warnings about pipe and dec, which MIDI cannot
+    hold. Raises SongTooLongError when the image would pass 2147483647 bytes."""
+    return _convert.to_midi(text, _song_warning)
 
 
 @dataclasses.dataclass(frozen=True)
@@ -162,13 +248,12 @@ class Note:
     @property
     def start(self) -> float:
         """When the note starts, in seconds from the song's start."""
-        header, byte_rate = _wav_format()
-        return (self.image_offset - header) / byte_rate
+        return (self.image_offset - HEADER_BYTES) / BYTE_RATE
 
     @property
     def seconds(self) -> float:
         """How long the note's block lasts, in seconds."""
-        return self.bytes / _wav_format()[1]
+        return self.bytes / BYTE_RATE
 
 
 @dataclasses.dataclass(frozen=True)

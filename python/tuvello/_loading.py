@@ -28,17 +28,21 @@ PACKAGE_DIR = os.path.dirname(os.path.abspath(__file__))
 _BUNDLED_NAMES = (SONAME, "libtuvello.so")
 
 
-def _header_version() -> str:
-    """The version in a source checkout, from the header beside this package."""
+def _header_macros() -> dict:
+    """The numbers the header beside this package defines, in a source checkout."""
     header = os.path.join(PACKAGE_DIR, os.pardir, os.pardir, "include", "tuvello.h")
     try:
         with io.open(header, encoding="utf-8") as file:
             text = file.read()
     except OSError:
-        return "0+unknown"
-    parts = [re.search(rf"^#define TUVELLO_VERSION_{part} +(\d+)", text, re.MULTILINE)
-             for part in ("MAJOR", "MINOR", "PATCH")]
-    return ".".join(match.group(1) for match in parts if match) if all(parts) else "0+unknown"
+        return {}
+    return dict(re.findall(r"^#define TUVELLO_(\w+) +(\d+)\b", text, re.MULTILINE))
+
+
+def _header_version() -> str:
+    macros = _header_macros()
+    parts = [macros.get(f"VERSION_{part}") for part in ("MAJOR", "MINOR", "PATCH")]
+    return ".".join(parts) if all(parts) else "0+unknown"
 
 
 try:
@@ -51,6 +55,15 @@ try:
     from ._version import LIBRARY_DIR as _INSTALLED_DIR
 except ImportError:
     _INSTALLED_DIR = None
+try:
+    # The song image's format, written from the header's macros as _version.py is.
+    from ._format import BYTE_RATE, HEADER_BYTES, SAMPLE_RATE
+except ImportError:
+    # A copy of the package without its header (a test's) still renders;
+    # only Note.start and Note.seconds need these.
+    _MACROS = _header_macros()
+    SAMPLE_RATE, BYTE_RATE, HEADER_BYTES = (int(_MACROS[name]) if name in _MACROS else None
+                                            for name in ("SAMPLE_RATE", "BYTE_RATE", "HEADER_BYTES"))
 
 
 class LibraryNotFoundError(OSError):

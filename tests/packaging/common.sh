@@ -70,7 +70,7 @@ check_installed_tree() {
     echo "$libdir/libtuvello.so.1"
     echo "$libdir/libtuvello.so.$version"
     echo "$libdir/pkgconfig/tuvello.pc"
-    for file in __init__.py _files.py _loading.py _native.py _signals.py _songfile.py _version.py py.typed; do
+    for file in __init__.py _convert.py _files.py _format.py _loading.py _native.py _signals.py _songfile.py _version.py py.typed; do
       echo "$python_dir/tuvello/$file"
     done
   } | sort > "$prefix.expected"

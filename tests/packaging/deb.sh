@@ -50,8 +50,8 @@ expected_files() {
     [ "$has_man" = 1 ] && echo usr/share/man/man1/tuvello.1.gz
     ;;
   python3-tuvello)
-    printf 'usr/lib/python3/dist-packages/tuvello/%s\n' __init__.py _files.py _loading.py _native.py _signals.py \
-      _songfile.py _version.py py.typed
+    printf 'usr/lib/python3/dist-packages/tuvello/%s\n' __init__.py _convert.py _files.py _format.py _loading.py \
+      _native.py _signals.py _songfile.py _version.py py.typed
     ;;
   esac
 }
