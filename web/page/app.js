@@ -33,7 +33,7 @@ const escapeXml = (s) => s.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
 // narrow notes on its pixel row that ends less than a pixel before it, and
 // the envelope of narrow notes is their loudest note per pixel column. Returns the SVG, the time scale and,
 // for each note, the index of its bar (-1 for a pause).
-function songPicture(notes, width) {
+function songPicture(notes, width, sampleRate) {
   const left = 44, right = 8, top = 24, rollHeight = 200, gap = 14, envHeight = 48, axis = 22;
   const height = top + rollHeight + gap + envHeight + axis;
   const end = notes.length ? notes.at(-1).time + notes.at(-1).duration : 0;
@@ -92,7 +92,7 @@ function songPicture(notes, width) {
   notes.forEach((n, i) => {
     if (n.pitchHz <= 0) return;
     const s = semitone(n.pitchHz);
-    const x0 = x(n.time), x1 = x(n.time + n.frames / 22050);
+    const x0 = x(n.time), x1 = x(n.time + n.frames / sampleRate);
     const row = Math.round(y(s));
     const open = x1 - x0 < 1 ? merging.get(row) : undefined;
     if (open && x0 - open.end < 1) {
@@ -132,7 +132,7 @@ function songPicture(notes, width) {
     column = null;
   };
   for (const n of notes) {
-    const x0 = x(n.time), x1 = x(n.time + n.frames / 22050);
+    const x0 = x(n.time), x1 = x(n.time + n.frames / sampleRate);
     if (x(n.time + n.duration) - x0 < 1) {
       if (column && Math.floor(x0) !== Math.floor(column.x0)) closeColumn();
       column ??= { x0, x1, amplitude: 0 };
@@ -252,6 +252,9 @@ async function main() {
   const rollBox = $("roll"), wave = $("wave"), notice = $("notice"), ringtoneOut = $("ringtone-out");
   const playButton = $("play"), stopButton = $("stop");
   $("version").textContent = api.version;
+  const format = api.format; // the image's rates and header size, from the module
+  const samplesOf = (image) =>
+    new Int16Array(image.buffer, image.byteOffset + format.headerBytes, (image.length - format.headerBytes) >> 1);
 
   let view = null; // what the current text shows: notes, warnings, image, picture
   let player = null; // the playing source and its clock
@@ -362,8 +365,8 @@ async function main() {
       warnings = [];
       notes = [];
     }
-    const bytes = 44 + notes.reduce((sum, n) => sum + n.bytes, 0);
-    const seconds = (bytes - 44) / 44100;
+    const bytes = format.headerBytes + notes.reduce((sum, n) => sum + n.bytes, 0);
+    const seconds = (bytes - format.headerBytes) / format.byteRate;
     view = { text, warnings, notes, bytes, seconds, image: null, picture: null };
     if (!failure && !tooLong && bytes <= AUTO_RENDER_BYTES) {
       try {
@@ -429,7 +432,7 @@ async function main() {
     if (player) player.note = undefined; // the next frame marks the playing note anew
     try {
       const width = Math.max(320, Math.round(rollBox.clientWidth || 800));
-      const picture = songPicture(view.notes, width);
+      const picture = songPicture(view.notes, width, format.sampleRate);
       rollBox.innerHTML = picture.svg;
       view.picture = picture;
     } catch (e) {
@@ -454,8 +457,8 @@ async function main() {
     wave.height = height;
     const g = wave.getContext("2d");
     const image = view.image;
-    if (!image || image.length <= 44) return;
-    const samples = new Int16Array(image.buffer, image.byteOffset + 44, (image.length - 44) >> 1);
+    if (!image || image.length <= format.headerBytes) return;
+    const samples = samplesOf(image);
     const perColumn = samples.length / width;
     g.fillStyle = "#1f6feb";
     for (let c = 0; c < width; ++c) {
@@ -520,8 +523,8 @@ async function main() {
   // browser resamples as it plays. (Decoding the WAV file would resample the
   // whole song first: a minute for an hour of song.)
   function audioBuffer(context, image) {
-    const samples = new Int16Array(image.buffer, image.byteOffset + 44, (image.length - 44) >> 1);
-    const buffer = context.createBuffer(1, Math.max(1, samples.length), 22050);
+    const samples = samplesOf(image);
+    const buffer = context.createBuffer(1, Math.max(1, samples.length), format.sampleRate);
     const data = buffer.getChannelData(0);
     for (let i = 0; i < samples.length; ++i) data[i] = samples[i] / 32768;
     return buffer;

@@ -4,8 +4,6 @@
 // (a string is encoded, a Uint8Array is taken as it is); offsets into the text
 // are byte offsets, as the library reports them.
 
-const HEADER_BYTES = 44;
-const BYTES_PER_SECOND = 44100; // 22050 frames of one 16-bit sample
 const NOTE_PIPE = 1;
 const NOTE_DECAY = 2;
 const WASI_ENOSYS = 52;
@@ -65,6 +63,7 @@ export function instantiateTuvelloSync(wasmBytes) {
 function linker(module) {
   let x = null; // the instance's exports
   let sink = null; // the array the running visitor fills
+  let format = null; // the image's format, as the module reports it
   const decoder = new TextDecoder();
   const readCString = (address) => {
     const bytes = new Uint8Array(x.memory.buffer, address);
@@ -80,8 +79,8 @@ function linker(module) {
           imageOffset,
           bytes,
           frames,
-          time: (imageOffset - HEADER_BYTES) / BYTES_PER_SECOND,
-          duration: bytes / BYTES_PER_SECOND,
+          time: (imageOffset - format.headerBytes) / format.byteRate,
+          duration: bytes / format.byteRate,
           pitchHz,
           amplitude,
           pipe: (flags & NOTE_PIPE) !== 0,
@@ -111,6 +110,11 @@ function linker(module) {
   function api(exports) {
     x = exports;
     x._initialize();
+    format = Object.freeze({
+      sampleRate: x.tuvello_web_sample_rate(), // frames per second, one 16-bit sample each
+      byteRate: x.tuvello_web_byte_rate(), // bytes of samples per second
+      headerBytes: x.tuvello_web_header_bytes(), // before the first sample
+    });
     // Addresses come back as signed 32-bit numbers; the upper half of the
     // memory is theirs too.
     const malloc = (bytes) => x.malloc(bytes) >>> 0;
@@ -280,6 +284,7 @@ function linker(module) {
         });
       },
       version: readCString(x.TUVELLO_GetVersion() >>> 0),
+      format,
     };
   }
 }

@@ -164,6 +164,19 @@ describe("against the native tool", { skip: !process.env.TUVELLO && "set TUVELLO
   });
 });
 
+describe("the image's format", () => {
+  test("comes from the module, as include/tuvello.h defines it, and nowhere in the scripts", async () => {
+    const header = readFileSync(new URL("../../include/tuvello.h", import.meta.url), "utf8");
+    const macro = (name) => Number(header.match(new RegExp(`#define TUVELLO_${name} (\\d+)`))[1]);
+    const expected = { sampleRate: macro("SAMPLE_RATE"), byteRate: macro("BYTE_RATE"), headerBytes: macro("HEADER_BYTES") };
+    for (const simd of [true, false]) assert.deepEqual({ ...(await tuvello.load({ simd })).format }, expected);
+    for (const script of ["../src/core.js", "../page/app.js"]) {
+      const source = readFileSync(new URL(script, import.meta.url), "utf8");
+      for (const value of [expected.sampleRate, expected.byteRate]) assert.doesNotMatch(source, new RegExp(`\\b${value}\\b`), script);
+    }
+  });
+});
+
 describe("the package", () => {
   test("has the library's version and declares what it exports", () => {
     const header = readFileSync(join(webDir, "../include/tuvello.h"), "utf8");

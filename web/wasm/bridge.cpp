@@ -106,4 +106,16 @@ __attribute__((export_name("tuvello_web_export_midi"))) double tuvello_web_expor
       TUVELLO_ExportMidi(text, smf, static_cast<std::int64_t>(capacity), visitor(warn), nullptr));
 }
 
+// The image's format, from the header's macros, so that JavaScript restates
+// none of it: frames per second, bytes of samples per second, header bytes.
+__attribute__((export_name("tuvello_web_sample_rate"))) std::int32_t tuvello_web_sample_rate() {
+  return TUVELLO_SAMPLE_RATE;
+}
+__attribute__((export_name("tuvello_web_byte_rate"))) std::int32_t tuvello_web_byte_rate() {
+  return TUVELLO_BYTE_RATE;
+}
+__attribute__((export_name("tuvello_web_header_bytes"))) std::int32_t tuvello_web_header_bytes() {
+  return TUVELLO_HEADER_BYTES;
+}
+
 }  // extern "C"
