@@ -2,6 +2,7 @@
 // tuvello: renders song texts to WAV files, plays them and checks them for
 // commands that do not do what they seem to. Each command lives in its own
 // file (command.hpp); this one dispatches and reads their input.
+#include <cxxabi.h>
 #include <fcntl.h>
 #include <signal.h>
 #include <unistd.h>
@@ -14,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <typeinfo>
 
 #include "command.hpp"
 #include "demo_song.hpp"
@@ -242,6 +244,20 @@ int run(int argc, char** argv) {
   return status;
 }
 
+// Ends the tool when an exception cannot even be made, memory being gone
+// (the runtime then has none left for it), or when one escapes where none may
+// pass. Nothing here may allocate: it says so, removes the temporary file
+// being written and leaves, as any failure does.
+[[noreturn]] void end_at_terminate() noexcept {
+  const std::type_info* thrown = abi::__cxa_current_exception_type();
+  const char* message = thrown == nullptr || *thrown == typeid(std::bad_alloc)
+                            ? "tuvello: out of memory\n"
+                            : "tuvello: internal error: an exception escaped\n";
+  remove_pending_temp();
+  [[maybe_unused]] const ssize_t ignored = ::write(STDERR_FILENO, message, std::strlen(message));
+  ::_exit(kFailed);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -249,6 +265,7 @@ int main(int argc, char** argv) {
   // instead of killing the tool with a temporary file left behind.
   ::signal(SIGXFSZ, SIG_IGN);
   install_cleanup_on_signals();
+  std::set_terminate(end_at_terminate);
   try {
     return run(argc, argv);
   } catch (const std::bad_alloc&) {

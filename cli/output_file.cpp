@@ -281,6 +281,11 @@ std::optional<std::string> write_whole_file(const std::string& path, const void*
   return file.commit();
 }
 
+void remove_pending_temp() noexcept {
+  if (pending) ::unlink(pending_temp);
+  pending = 0;
+}
+
 void install_cleanup_on_signals() {
   static constexpr int kEnding[] = {
       SIGHUP,    SIGINT,  SIGQUIT, SIGILL,  SIGTRAP, SIGABRT, SIGBUS,    SIGFPE,  SIGUSR1, SIGSEGV,

@@ -74,4 +74,9 @@ std::optional<std::string> write_whole_file(const std::string& path, const void*
 // sanitizer's, runs then). Signals ignored when the tool starts stay ignored.
 void install_cleanup_on_signals();
 
+// Removes the temporary file being written, if any, with the calls a signal
+// handler may make: for a tool that must end at once (memory gone even for an
+// exception), leaving the target as it was.
+void remove_pending_temp() noexcept;
+
 }  // namespace tuvello::cli
