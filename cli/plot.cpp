@@ -10,7 +10,9 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
+#include <map>
 #include <utility>
+#include <vector>
 
 #include "command.hpp"
 #include "output_file.hpp"
@@ -86,7 +88,12 @@ int measure_note(const TUVELLO_Note* n, void* context) {
   return 0;
 }
 
-// The second walk: bars and the envelope, as the notes come.
+// The second walk: the roll's bars and the envelope, as the notes come. The
+// bars are where the playground puts them (web/page/roll.js; both are held to
+// tests/data/piano_roll/roll.json): a note at least a pixel wide is a bar of
+// its own; a narrower one joins the bar of narrow notes on its pixel row that
+// ends less than a pixel before it, so that their number follows the
+// picture's pixels rather than the song's notes.
 class Painter {
  public:
   Painter(double seconds, double plot_width, double low, double high)
@@ -105,27 +112,20 @@ class Painter {
   void note(const TUVELLO_Note& n) {
     const double x0 = x(start_of(n));
     const double x1 = x(sounding_end(n));
+    if (n.pitch_hz > 0) place(n, x0, x1);
     if (x1 - x0 >= 1) {
       flush();
-      bar(n, x0, x1);
+      envelope(n, x0, x1);
       return;
     }
     // Narrow notes gather until they span a pixel.
     if (run_.notes == 0) {
       run_ = Run{};
       run_.x0 = x0;
-      run_.first = n.command;
     }
     ++run_.notes;
     run_.x1 = x1;
-    run_.last = n.command;
-    if (n.pitch_hz > 0) {
-      const double s = semitone(n.pitch_hz);
-      run_.low = run_.tones == 0 ? s : std::min(run_.low, s);
-      run_.high = run_.tones == 0 ? s : std::max(run_.high, s);
-      run_.amplitude = std::max(run_.amplitude, n.amplitude);
-      ++run_.tones;
-    }
+    if (n.pitch_hz > 0) run_.amplitude = std::max(run_.amplitude, n.amplitude);
     if (run_.x1 - run_.x0 >= 1) flush();
   }
 
@@ -135,7 +135,7 @@ class Painter {
     flush();
     append(envelope_, " %.2f,%.2f\"/>\n", x(seconds_), ay(0));
     out += "<g class=\"roll\">\n";
-    out += roll_;
+    for (const Bar& b : bars_) draw(out, b);
     out += "</g>\n";
     out += envelope_;
   }
@@ -146,9 +146,15 @@ class Painter {
 
  private:
   struct Run {
-    std::size_t notes = 0, tones = 0;
-    double x0 = 0, x1 = 0, low = 0, high = 0;
+    std::size_t notes = 0;
+    double x0 = 0, x1 = 0;
+    std::int32_t amplitude = 0;
+  };
+  struct Bar {
+    double semitone = 0, hz = 0, x0 = 0, x1 = 0, end = 0;
     std::int32_t amplitude = 0, first = 0, last = 0;
+    std::size_t notes = 1;
+    bool pipe = false, decay = false;
   };
 
   static double ay(double a) {
@@ -158,54 +164,77 @@ class Painter {
     return 0.35 + 0.65 * (amplitude / kMaxAmplitude);
   }
 
-  // Each bar spans the frames that carry its tone.
-  void bar(const TUVELLO_Note& n, double x0, double x1) {
+  void place(const TUVELLO_Note& n, double x0, double x1) {
+    const double s = semitone(n.pitch_hz);
+    const bool narrow = x1 - x0 < 1;
+    const auto row = static_cast<long>(std::floor(y(s) + 0.5));
+    const bool pipe = (n.flags & TUVELLO_NOTE_PIPE) != 0;
+    const bool decay = (n.flags & TUVELLO_NOTE_DECAY) != 0;
+    if (narrow) {
+      const auto open = merging_.find(row);
+      if (open != merging_.end() && x0 - bars_[open->second].end < 1) {
+        Bar& b = bars_[open->second];
+        b.end = std::max(b.end, x1);
+        b.x1 = std::max(b.x1, x1);
+        b.amplitude = std::max(b.amplitude, n.amplitude);
+        b.pipe = b.pipe && pipe;
+        b.decay = b.decay && decay;
+        b.last = n.command;
+        ++b.notes;
+        return;
+      }
+    }
+    bars_.push_back(Bar{s, n.pitch_hz, x0, std::max(x1, x0 + 1), x1, n.amplitude, n.command,
+                        n.command, 1, pipe, decay});
+    if (narrow) merging_[row] = bars_.size() - 1;
+  }
+
+  // The amplitude envelope: a decaying note falls to nothing over its tone.
+  void envelope(const TUVELLO_Note& n, double x0, double x1) {
     const double a = n.amplitude;
     const bool decay = (n.flags & TUVELLO_NOTE_DECAY) != 0;
-    // The amplitude envelope: a decaying note falls to nothing over its tone.
     append(envelope_, " %.2f,%.2f %.2f,%.2f %.2f,%.2f %.2f,%.2f", x0, ay(0), x0, ay(a), x1,
            ay(decay ? 0 : a), x1, ay(0));
-    if (n.pitch_hz <= 0) return;
-    const double w = x1 - x0;
-    const double y0 = y(semitone(n.pitch_hz)) - row_ / 2;
-    const bool pipe = (n.flags & TUVELLO_NOTE_PIPE) != 0;
-    append(roll_,
-           "<g%s><rect class=\"note%s%s\" x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" "
-           "rx=\"2\" fill-opacity=\"%.3f\"><title>command %d: %.3f Hz, amplitude %d</title>"
-           "</rect>",
-           decay ? " mask=\"url(#decay)\"" : "", pipe ? " pipe" : "", decay ? " decay" : "", x0, y0,
-           w, row_, opacity(n.amplitude), n.command, n.pitch_hz, n.amplitude);
-    if (pipe) {
-      append(roll_,
-             "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"url(#hatch)\"/>",
-             x0, y0, w, row_);
+  }
+
+  void draw(std::string& out, const Bar& b) const {
+    const double w = b.x1 - b.x0;
+    const double y0 = y(b.semitone) - row_ / 2;
+    append(out, "<g%s><rect class=\"note%s%s%s\" x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" ",
+           b.decay ? " mask=\"url(#decay)\"" : "", b.notes > 1 ? " merged" : "",
+           b.pipe ? " pipe" : "", b.decay ? " decay" : "", b.x0, y0, w);
+    append(out, "height=\"%.2f\" rx=\"2\" fill-opacity=\"%.3f\">", row_, opacity(b.amplitude));
+    if (b.notes > 1) {
+      append(out, "<title>commands %d to %d: %zu notes</title></rect>", b.first, b.last, b.notes);
+    } else {
+      append(out, "<title>command %d: %.3f Hz, amplitude %d</title></rect>", b.first, b.hz,
+             b.amplitude);
     }
-    roll_ += "</g>\n";
-    if (w >= 22) {
-      append(roll_, "<text class=\"name\" x=\"%.2f\" y=\"%.2f\">%s</text>\n", x0 + 2, y0 - 2,
-             note_name(n.pitch_hz).c_str());
+    if (b.pipe) {
+      append(out,
+             "<rect x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" fill=\"url(#hatch)\"/>",
+             b.x0, y0, w, row_);
+    }
+    out += "</g>\n";
+    if (b.notes == 1 && w >= 22) {
+      append(out, "<text class=\"name\" x=\"%.2f\" y=\"%.2f\">%s</text>\n", b.x0 + 2, y0 - 2,
+             note_name(b.hz).c_str());
     }
   }
 
-  // A run of narrow notes: one bar over their pitches at their loudest.
+  // A run of narrow notes: one step of the envelope at their loudest.
   void flush() {
     if (run_.notes == 0) return;
     const Run r = run_;
     run_.notes = 0;
     append(envelope_, " %.2f,%.2f %.2f,%.2f %.2f,%.2f %.2f,%.2f", r.x0, ay(0), r.x0,
            ay(r.amplitude), r.x1, ay(r.amplitude), r.x1, ay(0));
-    if (r.tones == 0) return;
-    const double y0 = y(r.high) - row_ / 2;
-    append(roll_,
-           "<rect class=\"note merged\" x=\"%.2f\" y=\"%.2f\" width=\"%.2f\" height=\"%.2f\" "
-           "fill-opacity=\"%.3f\"><title>commands %d to %d: %zu notes</title></rect>\n",
-           r.x0, y0, std::max(1.0, r.x1 - r.x0), y(r.low) + row_ / 2 - y0, opacity(r.amplitude),
-           r.first, r.last, r.tones);
   }
 
   double seconds_, plot_width_, low_, high_, row_;
   Run run_;
-  std::string roll_;
+  std::vector<Bar> bars_;
+  std::map<long, std::size_t> merging_;  // pixel row -> the bar of narrow notes that may grow
   std::string envelope_;
 };
 
@@ -370,7 +399,8 @@ standard output (the default, or -o -): a piano roll of pitch over time with
 the note names (opacity shows the amplitude; pipe notes are hatched, decaying
 notes fade out), the amplitude envelope under it and the time in seconds. It
 is the picture the playground page shows; notes narrower than a pixel are drawn
-together, one bar a pixel wide. Without TEXT or -f the text is read from
+together, one bar on their pitch's row for each stretch of them less than a
+pixel apart, a pixel wide at least. Without TEXT or -f the text is read from
 standard input; when that is a terminal, the built-in demo song is drawn.
 A summary line (output, notes, pauses, seconds) goes to standard error.)",
     R"(Exit status: 0 written; 1 the song's image would pass 2147483647 bytes, or the

@@ -21,9 +21,9 @@ struct Plot {
 
 // The picture of a song text (NUL-terminated; read up to its first NUL), or
 // nullopt when its image would pass INT32_MAX bytes. Notes narrower than a
-// pixel are drawn together, one bar for each run of them that is a pixel
-// wide, so that the document's size is bounded by the picture's width,
-// whatever the number of notes.
+// pixel are drawn together, one bar on their pitch's row for each stretch of
+// them less than a pixel apart, so that the document's size is bounded by the
+// picture's pixels, whatever the number of notes.
 std::optional<Plot> plot_song(std::string_view text);
 
 }  // namespace tuvello::cli

@@ -40,7 +40,8 @@ if (!/^[\x20-\x7e]+$/.test(demo)) {
 }
 
 // A module script may not import from file://, so the page's script is the
-// shared core, the page's own code and the module, in one inline script.
+// shared core, the page's own code (the piano roll's layout, then the rest)
+// and the module, in one inline script.
 const stripModuleSyntax = (js) => js.replace(/^export /gm, "").replace(/^import .*$/gm, "");
 const core = stripModuleSyntax(readFileSync(join(here, "src/core.js"), "utf8"));
 const script = [
@@ -48,6 +49,7 @@ const script = [
   `const TUVELLO_WASM_BASE64 = "${base64}";`,
   `const TUVELLO_WASM_SIMD_BASE64 = "${simdBase64}";`,
   `const TUVELLO_DEMO_SONG = ${JSON.stringify(demo)};`,
+  stripModuleSyntax(readFileSync(join(here, "page/roll.js"), "utf8")),
   stripModuleSyntax(readFileSync(join(here, "page/app.js"), "utf8")),
 ].join("\n");
 const template = readFileSync(join(here, "page/index.html"), "utf8");

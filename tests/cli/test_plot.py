@@ -5,6 +5,7 @@ Environment: TUVELLO (the tool), DEMO_SVG (the README's picture of the demo
 song). Run as: python3 test_plot.py
 """
 
+import json
 import os
 import pathlib
 import re
@@ -16,6 +17,9 @@ import xml.etree.ElementTree as ET
 TUVELLO = os.environ.get("TUVELLO", "tuvello")
 DEMO_SVG = os.environ.get("DEMO_SVG", "")
 SVG = "{http://www.w3.org/2000/svg}"
+# The roll's bars of a few songs, which web/test/package.test.mjs holds the
+# playground's layout to as well.
+ROLL = pathlib.Path(__file__).resolve().parents[1] / "data" / "piano_roll" / "roll.json"
 
 
 def run(*args, cwd=None):
@@ -104,20 +108,31 @@ class PlotDrawsTheNoteMap(unittest.TestCase):
         out = subprocess.run([TUVELLO, "plot", "-q", "-"], capture_output=True, timeout=60,
                              input=b"len:20;c;" + b"e;p;g;pipe:1;a;pipe:0;c;" * 20_000)
         self.assertEqual(out.returncode, 0, out.stderr)
-        self.assertLess(len(out.stdout), 2_000_000)  # an element a note: over 20 MB
-        svg = ET.fromstring(out.stdout)
-        bars = note_bars(svg)
-        self.assertLessEqual(len(bars), 5948)
-        self.assertGreater(len(bars), 5000)
-        self.assertTrue(all("merged" in classes(b) for b in bars))
-        # Each bar spans the run's pitches, C3 to A3, and together they cover
-        # the roll from its left edge to its right.
-        heights = {round(float(b.get("height")), 2) for b in bars}
-        self.assertEqual(len(heights), 1)
-        self.assertAlmostEqual(float(bars[0].get("x")), 44, places=1)
-        end = float(bars[-1].get("x")) + float(bars[-1].get("width"))
-        self.assertAlmostEqual(end, 6000 - 8, delta=1)
-        self.assertIn("commands 2 to ", bars[0].find(SVG + "title").text)
+        # The envelope steps once a pixel; an element a note would pass 20 MB.
+        self.assertLess(len(out.stdout), 400_000)
+        bars = note_bars(ET.fromstring(out.stdout))
+        # Each pitch's notes lie less than a pixel apart: one bar on its row,
+        # from the roll's left edge to its right, hatched only for the pipe A.
+        self.assertEqual(len({b.get("y") for b in bars}), 4)
+        self.assertEqual([classes(b) - {"note"} for b in bars],
+                         [{"merged"}, {"merged"}, {"merged"}, {"merged", "pipe"}])
+        for b in bars:
+            self.assertAlmostEqual(float(b.get("x")), 44, delta=1)
+            self.assertAlmostEqual(float(b.get("x")) + float(b.get("width")), 6000 - 8, delta=1)
+        self.assertRegex(bars[0].find(SVG + "title").text, r"^commands 2 to 140002: 20001 notes$")
+
+    def test_bars_are_where_the_playground_puts_them(self):
+        for song in json.loads(ROLL.read_text())["songs"]:
+            text = "".join(p if isinstance(p, str) else p[0] * p[1] for p in song["text"])
+            out = subprocess.run([TUVELLO, "plot", "-q", "-"], input=text.encode(),
+                                 capture_output=True, timeout=60)
+            svg = ET.fromstring(out.stdout)
+            self.assertEqual(svg.get("width"), str(song["width"]), song["about"])
+            bars = [[float(b.get(k)) for k in ("x", "y", "width", "height")] for b in note_bars(svg)]
+            self.assertEqual(len(bars), len(song["bars"]), song["about"])
+            for bar, expected in zip(bars, song["bars"]):
+                for got, want in zip(bar, expected):
+                    self.assertAlmostEqual(got, want, delta=0.011, msg=(song["about"], bar, expected))
 
     def test_empty_song_is_an_empty_picture(self):
         svg = picture("")

@@ -7,8 +7,6 @@ const MAX_SAMPLE = 32767;
 const AUTO_RENDER_BYTES = 16 << 20; // larger images are rendered on Play or Download only
 const STORAGE_KEY = "tuvello.song";
 
-// Semitones above the C four octaves below middle C (MIDI numbering).
-const semitone = (hz) => 69 + 12 * Math.log2(hz / 440);
 const noteName = (hz) => {
   const s = Math.round(semitone(hz));
   return NAMES[((s % 12) + 12) % 12] + (Math.floor(s / 12) - 1);
@@ -27,33 +25,15 @@ function timeStep(seconds, pixels) {
 const escapeXml = (s) => s.replace(/[&<>"]/g, (c) => `&#${c.charCodeAt(0)};`);
 
 // The song's picture: piano roll (pitch over time, opacity by amplitude, pipe
-// notes hatched, decaying notes fading), amplitude envelope and time axis.
-// Its size follows the picture's pixels, not the song's notes: a note at
-// least a pixel wide is a bar of its own, a narrower one joins the bar of
-// narrow notes on its pixel row that ends less than a pixel before it, and
-// the envelope of narrow notes is their loudest note per pixel column. Returns the SVG, the time scale and,
-// for each note, the index of its bar (-1 for a pause).
+// notes hatched, decaying notes fading; its bars as rollLayout places them),
+// amplitude envelope and time axis. Its size follows the picture's pixels,
+// not the song's notes: the envelope of narrow notes is their loudest note
+// per pixel column. Returns the SVG, the time scale and, for each note, the
+// index of its bar (-1 for a pause).
 function songPicture(notes, width, sampleRate) {
-  const left = 44, right = 8, top = 24, rollHeight = 200, gap = 14, envHeight = 48, axis = 22;
+  const { left, right, top, rollHeight, gap, envHeight, axis } = FRAME;
   const height = top + rollHeight + gap + envHeight + axis;
-  const end = notes.length ? notes.at(-1).time + notes.at(-1).duration : 0;
-  const seconds = Math.max(end, 0.001);
-  const plotWidth = width - left - right;
-  const x = (t) => left + (t / seconds) * plotWidth;
-  let lowest = Infinity, highest = -Infinity;
-  for (const n of notes) {
-    if (n.pitchHz <= 0) continue;
-    const s = semitone(n.pitchHz);
-    if (s < lowest) lowest = s;
-    if (s > highest) highest = s;
-  }
-  let low = 48, high = 72;
-  if (lowest <= highest) {
-    low = Math.floor(lowest) - 2;
-    high = Math.ceil(highest) + 2;
-  }
-  const rowHeight = rollHeight / (high - low);
-  const y = (s) => top + ((high - s) / (high - low)) * rollHeight;
+  const { seconds, plotWidth, x, y, low, high, bars, barOf } = rollLayout(notes, width, sampleRate);
   const out = [];
   out.push(`<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 ${width} ${height}" width="${width}" height="${height}">`);
   out.push(
@@ -85,33 +65,8 @@ function songPicture(notes, width, sampleRate) {
   }
   out.push(`<text x="${left - 6}" y="${top + rollHeight + gap + 12}" text-anchor="end">amp</text></g>`);
 
-  // Each bar spans the frames that carry its notes' tone.
-  const bars = [];
-  const barOf = new Int32Array(notes.length).fill(-1);
-  const merging = new Map(); // pixel row -> the bar of narrow notes that may grow
-  notes.forEach((n, i) => {
-    if (n.pitchHz <= 0) return;
-    const s = semitone(n.pitchHz);
-    const x0 = x(n.time), x1 = x(n.time + n.frames / sampleRate);
-    const row = Math.round(y(s));
-    const open = x1 - x0 < 1 ? merging.get(row) : undefined;
-    if (open && x0 - open.end < 1) {
-      open.end = Math.max(open.end, x1);
-      open.x1 = Math.max(open.x1, x1);
-      open.amplitude = Math.max(open.amplitude, n.amplitude);
-      open.pipe &&= n.pipe;
-      open.decay &&= n.decay;
-      open.count += 1;
-    } else {
-      const bar = { first: i, s, x0, x1: Math.max(x1, x0 + 1), end: x1, amplitude: n.amplitude, pipe: n.pipe, decay: n.decay, count: 1 };
-      bars.push(bar);
-      if (x1 - x0 < 1) merging.set(row, bar);
-    }
-    barOf[i] = bars.length - 1;
-  });
   for (const bar of bars) {
-    const w = bar.x1 - bar.x0;
-    const y0 = y(bar.s) - rowHeight / 2;
+    const w = bar.x1 - bar.x0, y0 = bar.y0, rowHeight = bar.height;
     const opacity = (0.35 + 0.65 * (bar.amplitude / MAX_SAMPLE)).toFixed(3);
     const cls = `note${bar.pipe ? " pipe" : ""}${bar.decay ? " decay" : ""}`;
     const mask = bar.decay ? ` mask="url(#decay)"` : "";

@@ -10,6 +10,7 @@ import { join } from "node:path";
 import { fileURLToPath } from "node:url";
 import * as tuvello from "../src/index.js";
 import { chooseModule } from "../src/core.js";
+import { rollLayout } from "../page/roll.js";
 
 const webDir = fileURLToPath(new URL("..", import.meta.url));
 const sample = (image, i) => image[44 + 2 * i] | ((image[45 + 2 * i] << 24) >> 16);
@@ -173,6 +174,21 @@ describe("the image's format", () => {
     for (const script of ["../src/core.js", "../page/app.js"]) {
       const source = readFileSync(new URL(script, import.meta.url), "utf8");
       for (const value of [expected.sampleRate, expected.byteRate]) assert.doesNotMatch(source, new RegExp(`\\b${value}\\b`), script);
+    }
+  });
+});
+
+describe("the playground's piano roll", () => {
+  test("puts its bars where tuvello plot does (tests/data/piano_roll/roll.json)", () => {
+    const { songs } = JSON.parse(readFileSync(new URL("../../tests/data/piano_roll/roll.json", import.meta.url)));
+    for (const { about, text, width, bars } of songs) {
+      const notes = tuvello.notes(text.map((p) => (typeof p === "string" ? p : p[0].repeat(p[1]))).join(""));
+      const laid = rollLayout(notes, width, tuvello.default.format.sampleRate).bars;
+      assert.equal(laid.length, bars.length, about);
+      laid.forEach((b, i) => {
+        const got = [b.x0, b.y0, b.x1 - b.x0, b.height];
+        assert.ok(got.every((v, k) => Math.abs(v - bars[i][k]) < 0.011), `${about}: bar ${i} is [${got}], not [${bars[i]}]`);
+      });
     }
   });
 });
