@@ -46,6 +46,9 @@ enum class Opt {
   max_input,
   print_text,
   json,
+  each,       // import --each: a file of ringtones, one a line
+  directory,  // import --each: the folder of the files it writes
+  wav,        // import --each: WAV files instead of song texts
   help,
   version,
 };
@@ -80,6 +83,9 @@ struct Options {
   bool to_midi = false;             // export: a MIDI file
   std::optional<std::string> name;  // export --rtttl: the ringtone's name
   bool json = false;                // notes: JSON lines instead of a table
+  std::optional<std::string> each;  // import: the collection of ringtones
+  std::optional<std::string> directory;
+  bool wav = false;
   std::int64_t max_bytes = INT32_MAX;
   std::size_t max_input = std::size_t{64} << 20;
 };

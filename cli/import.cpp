@@ -18,8 +18,9 @@ namespace {
 // Prints the warnings of the whole ringtone; returns their number, and
 // the song text's length in *length.
 std::size_t print_warnings(std::string_view ringtone, std::string_view source,
-                           const TUVELLO_RtttlOptions& options, std::int64_t* length) {
-  WarningPrinter printer(source, ringtone);
+                           const TUVELLO_RtttlOptions& options, std::int64_t* length,
+                           std::size_t first_line) {
+  WarningPrinter printer(source, ringtone, 0, first_line);
   *length = TUVELLO_ConvertRtttlEx(ringtone.data(), nullptr, 0, &options, WarningPrinter::visit,
                                    &printer);
   printer.check();
@@ -107,17 +108,17 @@ TUVELLO_RtttlOptions rtttl_options(const Options& o) {
 }
 
 ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source,
-                                   const TUVELLO_RtttlOptions& options) {
+                                   const TUVELLO_RtttlOptions& options, std::size_t first_line) {
   ConvertedRingtone out;
   std::int64_t length = 0;
-  out.warnings = print_warnings(ringtone, source, options, &length);
+  out.warnings = print_warnings(ringtone, source, options, &length, first_line);
   out.text = converted(ringtone.data(), options, length);
   return out;
 }
 
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
                                      const TUVELLO_RtttlOptions& options,
-                                     std::int64_t max_image_bytes) {
+                                     std::int64_t max_image_bytes, std::size_t first_line) {
   RingtoneSong out;
   const std::string_view read = ringtone.substr(0, std::strlen(ringtone.data()));
   const std::size_t notes = notes_begin(read);
@@ -136,7 +137,7 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
     if (end == read.size()) {
       out.song.text = std::move(prober.text());
       std::int64_t length = 0;
-      out.song.warnings = print_warnings(ringtone, source, options, &length);
+      out.song.warnings = print_warnings(ringtone, source, options, &length, first_line);
       return out;
     }
     fits_before = end + 1;
@@ -229,6 +230,7 @@ std::optional<int> ringtone_to_song(const Options& o, const char* command,
 namespace {
 
 int run(const Options& o, Input& in) {
+  if (o.each) return import_each(o);
   const ConvertedRingtone song =
       in.midi ? convert_midi(o, in) : convert_ringtone(in.text, in.source, rtttl_options(o));
   if (o.strict && song.warnings > 0) {
@@ -276,7 +278,14 @@ constexpr OptionHelp kOptions[] = {
     {Opt::lowest, kLowestHelp},
     {Opt::first, kFirstHelp},
     {Opt::velocity, kVelocityHelp},
-    {Opt::strict, "write nothing and fail if there is any warning"},
+    {Opt::each,
+     "convert every ringtone of FILE (- for standard input), one a line, each into a file of its "
+     "own: NAME.txt, after the tune's name"},
+    {Opt::directory,
+     "with --each: write the files into the folder DIR (default: the current folder), which must "
+     "exist"},
+    {Opt::wav, "with --each: write each tune's WAV image, NAME.wav, instead of its song text"},
+    {Opt::strict, "write nothing and fail if there is any warning (with --each: for that tune)"},
     {Opt::max_input, "refuse a ringtone longer than N bytes (K, M or G suffix; default 64M)"},
     {Opt::help, "show this help"},
     {Opt::version, "show the version"},
@@ -311,9 +320,24 @@ octaves). Its warnings read FILE:OFFSET: warning: MESSAGE, OFFSET being the
 byte in the file.
 
 Without RTTTL or -f the ringtone is read from standard input, which must not
-be a terminal.)",
-    R"(Exit status: 0 converted (warnings or not); 1 a warning under --strict, or the
-output could not be written; 2 usage error or unreadable input.)",
+be a terminal.
+
+With --each FILE, every line of FILE is a ringtone, except blank lines and
+lines starting with '#'. Each tune goes to a new file in DIR named after the
+tune ('/', control bytes and bytes that are not UTF-8 made '_', leading '.'
+and '-' dropped, at most 120 bytes; tune-LINE when no name is left), never
+over an existing file: NAME-2, NAME-3, ... take the next free name. Each file
+written gets a line on standard output:
+
+  FILE:LINE: wrote NAME.txt: N notes, N pauses, S s, N warnings
+
+Warnings are located in FILE as above. A tune that fails (a warning under
+--strict, a line longer than --max-input, an image past 2147483647 bytes)
+is left out and the others converted; a file that cannot be written stops
+the run. One ringtone is held at a time.)",
+    R"(Exit status: 0 converted (warnings or not); 1 a warning under --strict, any tune
+of --each not converted, or the output could not be written; 2 usage error or
+unreadable input.)",
     run,
 };
 

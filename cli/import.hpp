@@ -41,9 +41,10 @@ struct ConvertedRingtone {
 // The song text of `ringtone` (NUL-terminated: ringtone.data()[size] is 0),
 // each warning printed to standard error as "SOURCE:LINE:COLUMN: warning:
 // MESSAGE". The converter reads the ringtone up to its first NUL byte, which
-// is reported too. Throws std::bad_alloc when memory runs out.
+// is reported too; `first_line` is the ringtone's line in SOURCE. Throws
+// std::bad_alloc when memory runs out.
 ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view source,
-                                   const TUVELLO_RtttlOptions& options);
+                                   const TUVELLO_RtttlOptions& options, std::size_t first_line = 1);
 
 struct RingtoneSong {
   ConvertedRingtone song;     // when the image fits
@@ -60,12 +61,16 @@ struct RingtoneSong {
 // held only below the length whose image could still fit.
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
                                      const TUVELLO_RtttlOptions& options,
-                                     std::int64_t max_image_bytes);
+                                     std::int64_t max_image_bytes, std::size_t first_line = 1);
 
 // The song text of the MIDI file in `in` as the options say, each warning
 // printed to standard error as "SOURCE:OFFSET: warning: MESSAGE" (the byte
 // offset in the file). Throws std::bad_alloc when memory runs out.
 ConvertedRingtone convert_midi(const Options& o, const Input& in);
+
+// `tuvello import --each`: each ringtone of the collection o.each, one a
+// line, written to a file of its own in o.directory. Returns the exit status.
+int import_each(const Options& o);
 
 // For render and play with a MIDI file: converts it into `song` and points
 // in.text at it. Returns an exit status after reporting a warning under

@@ -184,7 +184,7 @@ bool finish_stdout() {
 Locator::Place Locator::place(std::size_t offset) {
   if (offset < position_) {
     position_ = 0;
-    line_ = 1;
+    line_ = first_line_;
     line_start_ = 0;
   }
   while (position_ < offset) {

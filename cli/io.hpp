@@ -59,10 +59,12 @@ bool finish_stdout();
 // increasing order: each call walks on from the previous one.
 class Locator {
  public:
-  Locator(std::string_view source, std::string_view text) : source_(source), text_(text) {}
+  // `first_line` numbers the text's first line: a line of a larger file.
+  Locator(std::string_view source, std::string_view text, std::size_t first_line = 1)
+      : source_(source), text_(text), line_(first_line), first_line_(first_line) {}
   std::string operator()(std::size_t offset);
 
-  // LINE counts the text's line breaks ("\n") from 1; COLUMN is the 1-based
+  // LINE counts the text's line breaks ("\n") from first_line; COLUMN is the 1-based
   // byte column in that line.
   struct Place {
     std::size_t line = 1;
@@ -76,6 +78,7 @@ class Locator {
   std::size_t position_ = 0;
   std::size_t line_ = 1;
   std::size_t line_start_ = 0;
+  std::size_t first_line_ = 1;
 };
 
 }  // namespace tuvello::cli

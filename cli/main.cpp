@@ -226,7 +226,7 @@ int run(int argc, char** argv) {
     o.text.reset();
   }
   Input in;
-  if (command->reads_input()) {
+  if (command->reads_input() && !o.each) {
     if (const std::optional<int> failed = read_input(o, *command, in)) return *failed;
   }
   if (o.midi_options_given && !in.midi) {

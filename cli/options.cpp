@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "option_values.hpp"
 #include "tuvello.h"
 
 namespace tuvello::cli {
@@ -33,7 +34,9 @@ constexpr OptionName kNames[] = {
     {Opt::to_midi, "midi", 0, nullptr},      {Opt::name, "name", 0, "NAME"},
     {Opt::max_bytes, "max-bytes", 0, "N"},   {Opt::max_input, "max-input", 0, "N"},
     {Opt::print_text, "text", 0, nullptr},   {Opt::json, "json", 0, nullptr},
-    {Opt::help, "help", 'h', nullptr},       {Opt::version, "version", 'V', nullptr},
+    {Opt::each, "each", 0, "FILE"},          {Opt::directory, "directory", 'd', "DIR"},
+    {Opt::wav, "wav", 0, nullptr},           {Opt::help, "help", 'h', nullptr},
+    {Opt::version, "version", 'V', nullptr},
 };
 
 const OptionName& name_of(Opt option) {
@@ -88,61 +91,6 @@ void wrap(std::string& out, std::string_view words, std::size_t column, std::siz
     column += word.size();
     first = false;
   }
-}
-
-std::optional<std::int64_t> parse_max_bytes(const std::string& s) {
-  if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 10) {
-    return std::nullopt;
-  }
-  const std::int64_t n = std::strtoll(s.c_str(), nullptr, 10);
-  if (n < TUVELLO_HEADER_BYTES || n > INT32_MAX) return std::nullopt;
-  return n;
-}
-
-// "N", "NK", "NM" or "NG", 1 to 2^40 bytes.
-std::optional<std::size_t> parse_max_input(std::string s) {
-  int shift = 0;
-  if (!s.empty()) {
-    const char unit = s.back();
-    shift = unit == 'K' || unit == 'k'   ? 10
-            : unit == 'M' || unit == 'm' ? 20
-            : unit == 'G' || unit == 'g' ? 30
-                                         : 0;
-    if (shift != 0) s.pop_back();
-  }
-  if (s.empty() || s.find_first_not_of("0123456789") != std::string::npos || s.size() > 13) {
-    return std::nullopt;
-  }
-  const unsigned long long n = std::strtoull(s.c_str(), nullptr, 10) << shift;
-  if (n == 0 || n > (1ULL << 40) || (n >> shift) != std::strtoull(s.c_str(), nullptr, 10)) {
-    return std::nullopt;
-  }
-  return static_cast<std::size_t>(n);
-}
-
-// "auto", "none" or a whole number of octaves from -8 to 8 ("+1" too).
-bool parse_octave_shift(std::string_view s, Options& o) {
-  if (s == "auto" || s == "none") {
-    o.octave_shift = s == "auto" ? TUVELLO_OCTAVE_SHIFT_AUTO : TUVELLO_OCTAVE_SHIFT_NONE;
-    o.octaves = 0;
-    return true;
-  }
-  const bool negative = s.starts_with('-');
-  if (negative || s.starts_with('+')) s.remove_prefix(1);
-  if (s.size() != 1 || s[0] < '0' || s[0] > '8') return false;
-  o.octave_shift = TUVELLO_OCTAVE_SHIFT_BY;
-  o.octaves = negative ? -(s[0] - '0') : s[0] - '0';
-  return true;
-}
-
-// A whole number from 1 to `most`.
-std::optional<std::int64_t> parse_count(const std::string& s, std::int64_t most) {
-  if (s.empty() || s.size() > 6 || s.find_first_not_of("0123456789") != std::string::npos) {
-    return std::nullopt;
-  }
-  const std::int64_t n = std::strtoll(s.c_str(), nullptr, 10);
-  if (n < 1 || n > most) return std::nullopt;
-  return n;
 }
 
 std::int32_t overlap_of(Opt option) {
@@ -258,6 +206,18 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
         if (*optarg == '\0') return "empty output file name";
         o.output = optarg;
         break;
+      case Opt::each:
+        if (o.each) return "more than one --each given";
+        o.each = optarg;
+        break;
+      case Opt::directory:
+        if (o.directory) return "more than one -d given";
+        if (*optarg == '\0') return "empty folder name";
+        o.directory = optarg;
+        break;
+      case Opt::wav:
+        o.wav = true;
+        break;
       case Opt::quiet:
         o.quiet = true;
         break;
@@ -355,6 +315,11 @@ std::optional<std::string> parse_options(int argc, char** argv, const Command& c
     }
     o.text = a;
   }
+  if (o.each && (o.text || o.file || o.output || o.midi)) {
+    return "--each reads its ringtones from FILE and writes them into -d DIR: give no ringtone, "
+           "-f, -o or --midi with it";
+  }
+  if (!o.each && (o.directory || o.wav)) return "-d and --wav are for --each";
   if (o.text && o.file) {
     return ringtone ? "give the ringtone either as RTTTL or with -f, not both"
                     : "give the song text either as TEXT or with -f, not both";

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "io.hpp"
@@ -191,6 +192,37 @@ std::optional<std::string> OutputFile::open(const std::string& path) {
 
   struct stat old {};
   const bool replacing = resolved->exists && ::stat(target_.c_str(), &old) == 0;
+  mode_t mode = new_file_mode();
+  if (replacing) mode = old.st_mode & 0777;
+  if (std::optional<std::string> error = make_temporary(path)) return error;
+  if (replacing) {
+    // Owner first: changing it clears set-ID bits, which are never kept anyway.
+    if (::fchown(fd_, old.st_uid, old.st_gid) != 0) {
+      [[maybe_unused]] const int ignored = ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
+    }
+  }
+  if (::fchmod(fd_, mode) != 0) {
+    const std::string message = describe("cannot write", path);
+    abandon();
+    return message;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> OutputFile::open_new(const std::string& path) {
+  abandon();
+  shown_ = path;
+  target_ = path;
+  if (std::optional<std::string> error = make_temporary(path)) return error;
+  if (::fchmod(fd_, new_file_mode()) != 0) {
+    const std::string message = describe("cannot write", path);
+    abandon();
+    return message;
+  }
+  return std::nullopt;
+}
+
+std::optional<std::string> OutputFile::make_temporary(const std::string& path) {
   const std::string directory = directory_of(target_);
   long name_max = ::pathconf(directory.c_str(), _PC_NAME_MAX);
   if (name_max <= 0) name_max = NAME_MAX;
@@ -206,28 +238,13 @@ std::optional<std::string> OutputFile::open(const std::string& path) {
     errno = ENAMETOOLONG;
     return describe("cannot write", path);
   }
-  {
-    const SignalsHeld held;
-    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd_ < 0) return temporary_failed(path, directory);
-    temp_.swap(temp);
-    std::memcpy(pending_temp, temp_.c_str(), temp_.size() + 1);
-    pending = 1;
-  }
-
-  mode_t mode = new_file_mode();
-  if (replacing) {
-    // Owner first: changing it clears set-ID bits, which are never kept anyway.
-    if (::fchown(fd_, old.st_uid, old.st_gid) != 0) {
-      [[maybe_unused]] const int ignored = ::fchown(fd_, static_cast<uid_t>(-1), old.st_gid);
-    }
-    mode = old.st_mode & 0777;
-  }
-  if (::fchmod(fd_, mode) != 0) {
-    const std::string message = describe("cannot write", path);
-    abandon();
-    return message;
-  }
+  const SignalsHeld held;
+  fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+  if (fd_ < 0) return temporary_failed(path, directory);
+  temp_.swap(temp);
+  std::memcpy(pending_temp, temp_.c_str(), temp_.size() + 1);
+  pending = 1;
+  synced_ = false;
   return std::nullopt;
 }
 
@@ -268,6 +285,50 @@ std::optional<std::string> OutputFile::commit() {
   }
   if (!sync_directory(directory_of(target_)))
     return describe("cannot sync the directory of", shown_);
+  return std::nullopt;
+}
+
+std::optional<std::string> OutputFile::commit_new(const std::string& path, bool* taken) {
+  *taken = false;
+  shown_ = path;
+  if (!synced_) {
+    const int fd = fd_;
+    fd_ = -1;
+    const bool synced = ::fsync(fd) == 0;
+    if (!synced || ::close(fd) != 0) {
+      if (synced) ::close(fd);
+      const std::string message = describe("cannot write", shown_);
+      abandon();
+      return message;
+    }
+    synced_ = true;
+  }
+  {
+    const SignalsHeld held;
+    // Where the file system cannot rename without replacing, a second link
+    // refuses a taken name as well.
+    bool named =
+        ::renameat2(AT_FDCWD, temp_.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) == 0;
+    if (!named && (errno == EINVAL || errno == ENOSYS) &&
+        ::link(temp_.c_str(), path.c_str()) == 0) {
+      ::unlink(temp_.c_str());
+      named = true;
+    }
+    if (!named) {
+      if (errno == EEXIST) {
+        *taken = true;
+        return std::nullopt;
+      }
+      const std::string message = describe("cannot write", shown_);
+      ::unlink(temp_.c_str());
+      pending = 0;
+      temp_.clear();
+      return message;
+    }
+    pending = 0;
+    temp_.clear();
+  }
+  if (!sync_directory(directory_of(path))) return describe("cannot sync the directory of", shown_);
   return std::nullopt;
 }
 

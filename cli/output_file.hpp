@@ -54,13 +54,27 @@ class OutputFile {
   // closes a device. Returns an error message, or nullopt.
   std::optional<std::string> commit();
 
+  // For a new file that must replace none: opens a temporary file beside
+  // `path`, which links are not followed to. Returns an error message, or
+  // nullopt.
+  std::optional<std::string> open_new(const std::string& path);
+  // Finishes a file opened by open_new: syncs it and gives it the name `path`
+  // (in the same folder) only if nothing has that name yet. When something
+  // has, sets *taken and keeps the temporary file for another name. Returns
+  // an error message, or nullopt.
+  std::optional<std::string> commit_new(const std::string& path, bool* taken);
+
  private:
   void abandon();
+  // Makes the temporary file beside `target_` (`path` names it in messages);
+  // an error message, or nullopt.
+  std::optional<std::string> make_temporary(const std::string& path);
 
   std::string shown_;   // the name given, for messages
   std::string target_;  // the file to replace
   std::string temp_;    // the temporary file, empty when writing directly
   int fd_ = -1;
+  bool synced_ = false;  // open_new's file is synced and closed: only its name is left
 };
 
 // Writes all of `bytes` to `path` by the rules above: open, write, commit.

@@ -72,12 +72,13 @@ void hint_if_text_is_a_file(const Options& o, const Command& command);
 // Prints the library's warnings to standard error, one line each: "FILE:LINE:
 // COLUMN: warning: MESSAGE" for offsets in a text (shifted by `base`, the
 // text's place in a larger file), "FILE:OFFSET: warning: MESSAGE" for
-// offsets in a binary file. Pass visit as the TUVELLO_WarningVisitor and the
-// printer as its context.
+// offsets in a binary file; `first_line` numbers the text's first line. Pass visit as the
+// TUVELLO_WarningVisitor and the printer as its context.
 class WarningPrinter {
  public:
-  WarningPrinter(std::string_view source, std::string_view text, std::size_t base = 0)
-      : locate_(source, text), source_(source), base_(base), by_line_(true) {}
+  WarningPrinter(std::string_view source, std::string_view text, std::size_t base = 0,
+                 std::size_t first_line = 1)
+      : locate_(source, text, first_line), source_(source), base_(base), by_line_(true) {}
   explicit WarningPrinter(std::string_view source)
       : locate_(source, {}), source_(source), by_line_(false) {}
 

@@ -40,7 +40,7 @@ fail() {
   status=1
 }
 for ((k = low - 64; k <= high + 512; k += 8)); do
-  for command in render import check; do
+  for command in render import check each; do
     printf 'old' >out.wav
     printf 'old' >out.txt
     case $command in

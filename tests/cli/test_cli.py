@@ -1140,6 +1140,119 @@ class ImportConvertsRingtones(unittest.TestCase):
             os.close(main)
 
 
+class ImportEachWritesAFilePerTune(unittest.TestCase):
+    """import --each: a file per ringtone of a collection, named after the tune."""
+
+    LONG = "L" * 300
+
+    # (the collection's line, the file it makes); None for a line skipped.
+    LINES = (
+        (b"# a comment:d=4:c", None),
+        (b"", None),
+        (b" \t", None),
+        (b"Ode:d=4,o=5,b=120:e,e,f,g\r", "Ode-2"),  # Ode.txt is there already
+        (b"../x:d=8:c", "_x"),
+        (b".hidden:d=8:c", "hidden"),
+        (b"a/b:d=8:c", "a_b"),
+        (b"-rf:d=8:c", "rf"),
+        (b"caf\xe9\tbar:d=8:c", "caf__bar"),
+        (b"Gr\xc3\xbc\xc3\x9fe:d=8:c", "Gr\u00fc\u00dfe"),
+        (("\u00e9" * 200 + ":d=8:c").encode(), "\u00e9" * 60),  # whole characters, 120 bytes
+        (LONG.encode() + b":d=8:c", "L" * 120),
+        (b":d=8:c,e", "tune-13"),
+        (b"Star Wars: Main Title:d=4,o=5,b=108:8f,8f", "Star Wars: Main Title"),
+        (b"Ode:d=4,o=5,b=120:c", "Ode-4"),  # Ode-3 is taken by a link
+        (b"Ode:d=4,o=5,b=120:d", "Ode-5"),
+    )
+
+    def test_each_tune_gets_a_new_file_of_its_own_name(self):
+        with tempfile.TemporaryDirectory() as d:
+            folder = pathlib.Path(d) / "songs"
+            folder.mkdir()
+            (folder / "Ode.txt").write_text("mine\n")
+            outside = pathlib.Path(d) / "outside.txt"
+            outside.write_text("keep\n")
+            (folder / "Ode-3.txt").symlink_to(outside)  # a link is a name taken, never followed
+            collection = pathlib.Path(d) / "tunes.rtttl"
+            collection.write_bytes(b"\n".join(line for line, _ in self.LINES))
+            r = run("import", "--each", str(collection), "-d", str(folder))
+            self.assertEqual(r.returncode, 0, r.stderr)
+            made = [(i + 1, line, name) for i, (line, name) in enumerate(self.LINES) if name]
+            self.assertEqual(len(r.stdout.splitlines()), len(made))
+            for number, line, name in made:
+                with self.subTest(line=number):
+                    path = folder / (name + ".txt")
+                    self.assertEqual(path.read_bytes(),
+                                     run("import", "-", input=line, stdin=None).stdout)
+                    self.assertIn("%s:%d: wrote %s: " % (collection, number, path), r.stdout.decode())
+            self.assertEqual(sorted(p.name for p in folder.iterdir()),
+                             sorted(["Ode.txt", "Ode-3.txt"] + [n + ".txt" for _, _, n in made]))
+            self.assertEqual(((folder / "Ode.txt").read_text(), outside.read_text()),
+                             ("mine\n", "keep\n"))
+
+    def test_warnings_are_located_in_the_collection_and_a_failing_tune_is_left_out(self):
+        collection = (b"# tunes\n"
+                      b"one:d=8,o=5,b=150:c,x,g\n"
+                      b"two:d=8,o=5,b=150:d7,d7,d6\n"
+                      b"three:d=8,o=5,b=150:c,e,g\n"
+                      + b"four:d=8,o=5,b=150:" + b"c," * 100 + b"c\n")
+        for args, written, status, said in (
+            ((), ["one", "two", "three", "four"], 0,
+             ["<stdin>:2:21: warning: unknown note 'x'", "<stdin>:3:19: warning: the tune spans"]),
+            (("--octave-shift", "none"), ["one", "two", "three", "four"], 0,
+             ["<stdin>:3:19: warning: octave 7 is out of reach"]),
+            (("--strict",), ["three", "four"], 1,
+             ["tuvello import: <stdin>:2: 1 warning; --strict: nothing written",
+              "tuvello import: 2 of 4 tunes not converted"]),
+            (("--max-input", "100"), ["one", "two", "three"], 1,
+             ["tuvello import: <stdin>:5: the ringtone is longer than 100 bytes"]),
+            (("--wav",), ["one", "two", "three", "four"], 0, ["<stdin>:2:21: warning"]),
+        ):
+            with self.subTest(args=args), tempfile.TemporaryDirectory() as d:
+                r = run("import", "--each", "-", *args, input=collection, stdin=None, cwd=d)
+                self.assertEqual(r.returncode, status, r.stderr)
+                for message in said:
+                    self.assertIn(message, r.stderr.decode())
+                extension = ".wav" if "--wav" in args else ".txt"
+                self.assertEqual(sorted(p.name for p in pathlib.Path(d).iterdir()),
+                                 sorted(n + extension for n in written))
+                shift = args if "--octave-shift" in args else ()
+                for line in collection.splitlines()[1:]:
+                    name = line.split(b":")[0].decode()
+                    if name not in written:
+                        continue
+                    if extension == ".wav":
+                        expected = run("render", "--rtttl", line).stdout
+                    else:
+                        expected = run("import", *shift, line).stdout
+                    self.assertEqual((pathlib.Path(d) / (name + extension)).read_bytes(), expected,
+                                     name)
+                    self.assertRegex(r.stdout.decode(), r"<stdin>:\d: wrote %s%s: \d+ notes?, "
+                                     r"\d+ pauses?, \d+\.\d{3} s, \d+ warnings?\n" % (name, extension))
+
+    def test_usage_errors(self):
+        with tempfile.TemporaryDirectory() as d:
+            collection = pathlib.Path(d) / "tunes.rtttl"
+            collection.write_text("t:d=4:c\n")
+            for args, message in (
+                (("--each", "C", "t:d=4:c"), "give no ringtone, -f, -o or --midi with it"),
+                (("--each", "C", "-f", "C"), "give no ringtone"),
+                (("--each", "C", "-o", "x.txt"), "give no ringtone"),
+                (("--each", "C", "--midi"), "give no ringtone"),
+                (("-d", d, "t:d=4:c"), "-d and --wav are for --each"),
+                (("--wav", "t:d=4:c"), "-d and --wav are for --each"),
+                (("--each", "C", "-d", d + "/missing"), "the folder '%s/missing' does not exist" % d),
+                (("--each", "C", "-d", "C"), "the folder '%s' is not a folder" % collection),
+                (("--each", d + "/missing"), "cannot read '%s/missing'" % d),
+                (("--each", d), "cannot read '%s': Is a directory" % d),
+            ):
+                with self.subTest(args=args):
+                    r = run("import", *[str(collection) if a == "C" else a for a in args], cwd=d)
+                    self.assertEqual((r.returncode, r.stdout), (2, b""))
+                    self.assertIn(message, r.stderr.decode())
+            self.assertEqual(os.listdir(d), ["tunes.rtttl"])
+
+
 def on_terminal(*args):
     """Runs the tool with a terminal as standard output: its result and what it showed there."""
     main, side = pty.openpty()
