@@ -5,7 +5,8 @@
 // web/node_modules, never a downloaded browser), each with the SIMD module and
 // the scalar one; and the image read through a 64 KiB buffer
 // (TUVELLO_OpenSong, TUVELLO_ReadSong) in all three, which leaves out the
-// image's fresh memory. Targets take turns, text by text, round by round; each
+// image's fresh memory, as does render(text, { into }) into one array for
+// every call (the tone only). Targets take turns, text by text, round by round; each
 // figure is the best round's time per sample of the image, on the CPU of the
 // thread that renders (a busy machine stretches the wall clock far more) and
 // on the wall clock. Ratios are CPU times over the native one.
@@ -125,8 +126,17 @@ function inNode(fn) {
   const wall = timed(fn);
   return { wall, cpu: nodeCpu() - cpu0 };
 }
+// render(text, { into }) with one array for every call: no fresh memory.
+const nodeInto = { array: new Uint8Array(0) };
 const node = {
   render: (which, text, count) => inNode(() => { for (let i = 0; i < count; ++i) nodeApis[which].render(text); }),
+  renderInto: (which, text, count) =>
+    inNode(() => {
+      for (let i = 0; i < count; ++i) {
+        const image = nodeApis[which].render(text, { into: nodeInto.array });
+        if (image.buffer !== nodeInto.array.buffer) nodeInto.array = image;
+      }
+    }),
   stream: (which, text, count) => inNode(() => nodeReaders[which](text, count)),
   touch: (bytes, count) => inNode(() => touch(bytes, count)),
   image: (which, text) => nodeApis[which].render(text),
@@ -205,6 +215,13 @@ async function inChromium(fn, args) {
 const chromiumHost = {
   render: (which, text, count) =>
     inChromium(([w, t, c]) => timed(() => { for (let i = 0; i < c; ++i) window.apis[w].render(t); }), [which, text, count]),
+  renderInto: (which, text, count) =>
+    inChromium(([w, t, c]) => timed(() => {
+      for (let i = 0; i < c; ++i) {
+        const image = window.apis[w].render(t, { into: window.into });
+        if (image.buffer !== window.into?.buffer) window.into = image;
+      }
+    }), [which, text, count]),
   stream: (which, text, count) =>
     inChromium(([w, t, c]) => timed(() => window.readers[w](t, c)), [which, text, count]),
   touch: (bytes, count) => inChromium(([b, c]) => timed(() => touch(b, c)), [bytes, count]),
@@ -257,6 +274,7 @@ for (let round = 0; round <= rounds; ++round) {
       const bytes = 2 * n.samples + 44;
       keep("touch\tnative", await ask(`touch ${count} ${bytes}`), count, n.samples);
       for (const host of HOSTS) keep(`touch\t${host}`, await hosts[host].touch(bytes, count), count, n.samples);
+      for (const host of HOSTS) keep(`into\t${host}`, await hosts[host].renderInto("simd", text, count), count, n.samples);
     }
   }
   for (const [kernel, label] of [[0, "SSE2"], [1, "AVX2"], [2, "AVX-512"], [3, "portable"]]) {
@@ -315,6 +333,15 @@ for (const host of HOSTS) {
   console.log(`${host}, SIMD module, render() of the ${TONE}: ${ratio.toFixed(2)}x TUVELLO_CreateSong ` +
               `(${met ? "meets" : "MISSES"} <= ${GOAL}x)`);
 }
+// What render() costs once the image's memory is not new (the first call
+// still allocates it).
+summary.renderInto = {};
+console.log(`render(text, { into }) into one array, SIMD module, ${TONE}: ` +
+            HOSTS.map((h) => {
+              summary.renderInto[h] = get(`into\t${h}`);
+              return `${h} ${format(get(`into\t${h}`))} ns/sample, ` +
+                     `${(get(`into\t${h}`).cpu / get(`render\t${TONE}\tnative`).cpu).toFixed(2)}x`;
+            }).join("; "));
 if (loops.AVX2 && loops[bestLoop]) {
   // The native calls with the AVX2 loop, per sample: the call less the time of
   // its own loop plus the AVX2 loop's (the loops timed alone on a 500 ms note).

@@ -51,8 +51,10 @@ export interface Warning {
 export declare const ready: Promise<void>;
 
 /** The song image: a complete 16-bit mono PCM WAV file at 22050 frames per second.
+ *  With `into` at least as long as the image, the image is written into its first bytes and
+ *  that view is returned (no new memory); else a new array.
  *  Throws RangeError when it would pass 2147483647 bytes or memory runs out. */
-export declare function render(text: SongText): Uint8Array;
+export declare function render(text: SongText, options?: { into?: Uint8Array }): Uint8Array;
 
 /** The note map: every note and pause in text order; their blocks tile the image's data. */
 export declare function notes(text: SongText): Note[];

@@ -322,10 +322,16 @@ async function main() {
     }
     const bytes = format.headerBytes + notes.reduce((sum, n) => sum + n.bytes, 0);
     const seconds = (bytes - format.headerBytes) / format.byteRate;
+    // The last text's image is copied wherever it went (the player's buffer, a
+    // download's Blob), so its memory takes the new one, already touched.
+    // (Not one that Play or Download made past the rendering limit: that much
+    // memory is let go.)
+    const old = view?.image?.buffer;
+    const spare = old && old.byteLength <= AUTO_RENDER_BYTES ? new Uint8Array(old) : undefined;
     view = { text, warnings, notes, bytes, seconds, image: null, picture: null };
     if (!failure && !tooLong && bytes <= AUTO_RENDER_BYTES) {
       try {
-        view.image = api.render(text);
+        view.image = api.render(text, { into: spare });
       } catch {
         // Drawn without its waveform; Play and Download say why.
       }

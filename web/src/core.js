@@ -184,14 +184,24 @@ function linker(module) {
     }
 
     return {
-      render(text) {
+      // With options.into, a Uint8Array at least as long as the image, the
+      // image goes into its first bytes (the view of them is returned) rather
+      // than into new memory: a browser hands a large new array fresh pages,
+      // whose first touch costs more than rendering the samples.
+      render(text, options = {}) {
+        const into = options?.into;
+        if (into !== undefined && !(into instanceof Uint8Array)) throw new TypeError("tuvello: into is a Uint8Array");
         return withText(text, (address) => {
           const song = x.TUVELLO_CreateSong(address) >>> 0;
           if (song === 0) {
             throw new RangeError(`${TOO_LONG}, or memory ran out`);
           }
           try {
-            return new Uint8Array(x.memory.buffer, song, x.TUVELLO_GetSongSize(song)).slice();
+            const image = new Uint8Array(x.memory.buffer, song, x.TUVELLO_GetSongSize(song));
+            if (!into || into.length < image.length) return image.slice();
+            const view = into.subarray(0, image.length);
+            view.set(image);
+            return view;
           } finally {
             x.TUVELLO_FreeSong(song);
           }

@@ -26,6 +26,18 @@ describe("render", () => {
     assert.equal(tuvello.render("len:200;vol:80;c;e;g;p;c").length, 44 + 5 * 8820);
   });
 
+  test("writes into the array given when the image fits, else into a new one", () => {
+    const into = new Uint8Array(5000).fill(7);
+    const image = tuvello.render("c", { into });
+    assert.equal(image.buffer, into.buffer);
+    assert.deepEqual(image, tuvello.render("c"));
+    assert.deepEqual(into.subarray(4454), new Uint8Array(546).fill(7));
+    const small = new Uint8Array(4453);
+    assert.notEqual(tuvello.render("c", { into: small }).buffer, small.buffer);
+    assert.deepEqual(small, new Uint8Array(4453));
+    assert.throws(() => tuvello.render("c", { into: [] }), TypeError);
+  });
+
   test("takes a string as UTF-8 and bytes as they are, up to the first NUL", () => {
     const text = "len:50;c;\u00e9;e";
     assert.deepEqual(tuvello.render(text), tuvello.render(new TextEncoder().encode(text)));
