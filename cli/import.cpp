@@ -38,64 +38,12 @@ std::string converted(const char* rtttl, const TUVELLO_RtttlOptions& options, st
   return text;
 }
 
-// The converter writes "len" and "oct" only when they change, so a note
-// takes at most "len:500;oct:7;cs;", and it lasts at least 20 ms: song text
-// longer than this makes an image longer than `max_image_bytes`.
-std::int64_t longest_text_within(std::int64_t max_image_bytes) {
-  constexpr std::int64_t kMostTextPerNote = 17;
-  constexpr std::int64_t kFewestBytesPerNote = TUVELLO_BYTE_RATE * 20 / 1000;
-  return (max_image_bytes - TUVELLO_HEADER_BYTES) / kFewestBytesPerNote * kMostTextPerNote;
+// Where the song image passes its limit: the place of the converter's last
+// warning, of its own kind.
+int find_too_long(const TUVELLO_Warning* w, void* context) {
+  if (w->kind == TUVELLO_WARN_RTTTL_TOO_LONG) *static_cast<std::int64_t*>(context) = w->text_offset;
+  return 0;
 }
-
-// Where the notes begin in a ringtone of exactly two ':', the shape
-// "name:settings:notes": after the second. Any prefix of it that ends before
-// a ',' of its notes has the same name and settings, and its notes are the
-// first of the ringtone's. Other shapes (a name holding ':', sections left
-// out) are read by rules that weigh the whole ringtone: npos, and they are
-// converted whole.
-std::size_t notes_begin(std::string_view r) {
-  const std::size_t first = r.find(':');
-  const std::size_t second = first == std::string_view::npos ? first : r.find(':', first + 1);
-  if (second == std::string_view::npos || r.find(':', second + 1) != std::string_view::npos) {
-    return std::string_view::npos;
-  }
-  return second + 1;
-}
-
-class Prober {
- public:
-  // The octave shift of a prefix may differ from the whole ringtone's, but
-  // pitch changes no note's length, so the image's size is the same.
-  Prober(std::string_view ringtone, const TUVELLO_RtttlOptions& options,
-         std::int64_t max_image_bytes)
-      : ringtone_(ringtone), options_(options), max_image_bytes_(max_image_bytes) {}
-
-  // Whether the notes before `end` (a ',' of the notes, or the ringtone's
-  // end) make an image longer than the limit; if not, their song text is
-  // kept in text().
-  bool passes(std::size_t end) {
-    const char* rtttl = ringtone_.data();
-    if (end < ringtone_.size()) {
-      prefix_.assign(ringtone_.substr(0, end));
-      rtttl = prefix_.c_str();
-    }
-    text_.clear();
-    const std::int64_t length =
-        TUVELLO_ConvertRtttlEx(rtttl, nullptr, 0, &options_, nullptr, nullptr);
-    if (length > longest_text_within(max_image_bytes_)) return true;
-    text_ = converted(rtttl, options_, length);
-    const std::int64_t measured = TUVELLO_MeasureSong(text_.c_str());
-    return measured < 0 || measured > max_image_bytes_;
-  }
-  std::string& text() { return text_; }
-
- private:
-  std::string_view ringtone_;
-  TUVELLO_RtttlOptions options_;
-  std::int64_t max_image_bytes_;
-  std::string prefix_;
-  std::string text_;
-};
 
 }  // namespace
 
@@ -120,51 +68,17 @@ RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view
                                      const TUVELLO_RtttlOptions& options,
                                      std::int64_t max_image_bytes, std::size_t first_line) {
   RingtoneSong out;
-  const std::string_view read = ringtone.substr(0, std::strlen(ringtone.data()));
-  const std::size_t notes = notes_begin(read);
-  // The first ',' of the notes at or after `at`, else the end.
-  const auto cut_at = [&](std::size_t at) {
-    if (notes == std::string_view::npos || at >= read.size()) return read.size();
-    const std::size_t comma = read.find(',', at < notes ? notes : at);
-    return comma == std::string_view::npos ? read.size() : comma;
-  };
-  Prober prober(read, options, max_image_bytes);
-  // Prefixes of 64 KiB, 128 KiB, ... until one passes or the whole fits.
-  // Where the first note not known to fit begins.
-  std::size_t fits_before = notes == std::string_view::npos ? read.size() : notes;
-  std::size_t end = cut_at(std::size_t{1} << 16);
-  while (!prober.passes(end)) {
-    if (end == read.size()) {
-      out.song.text = std::move(prober.text());
-      std::int64_t length = 0;
-      out.song.warnings = print_warnings(ringtone, source, options, &length, first_line);
-      return out;
-    }
-    fits_before = end + 1;
-    end = cut_at(2 * end);
+  TUVELLO_RtttlOptions limited = options;
+  limited.max_image_bytes = max_image_bytes;
+  std::int64_t passes_at = -1;
+  const std::int64_t length =
+      TUVELLO_ConvertRtttlEx(ringtone.data(), nullptr, 0, &limited, find_too_long, &passes_at);
+  if (length == -2) {
+    out.too_long = true;
+    out.passes_at = static_cast<std::size_t>(passes_at);
+    return out;
   }
-  out.too_long = true;
-  if (notes == std::string_view::npos) return out;  // converted whole: no place to name
-  // The note that passes lies in [fits_before, end): halve that span at its
-  // commas until it holds one note.
-  for (;;) {
-    const std::size_t middle = fits_before + (end - fits_before) / 2;
-    std::size_t comma = read.substr(0, end).find(',', middle);
-    if (comma == std::string_view::npos) {
-      comma = read.substr(fits_before, middle - fits_before).rfind(',');
-      if (comma == std::string_view::npos) break;
-      comma += fits_before;
-    }
-    if (prober.passes(comma)) {
-      end = comma;
-    } else {
-      fits_before = comma + 1;
-    }
-  }
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (fits_before < end && blank(read[fits_before])) ++fits_before;
-  out.located = true;
-  out.passes_at = fits_before;
+  out.song = convert_ringtone(ringtone, source, options, first_line);
   return out;
 }
 
@@ -208,11 +122,9 @@ std::optional<int> ringtone_to_song(const Options& o, const char* command,
   RingtoneSong converted =
       convert_ringtone_within(in.text, in.source, rtttl_options(o), max_image_bytes);
   if (converted.too_long) {
-    std::string where;
-    if (converted.located) {
-      where = " at the ringtone's note at " + Locator(in.source, in.text)(converted.passes_at) +
-              " (byte " + std::to_string(converted.passes_at) + ")";
-    }
+    const std::string where = " at the ringtone's note at " +
+                              Locator(in.source, in.text)(converted.passes_at) + " (byte " +
+                              std::to_string(converted.passes_at) + ")";
     std::fprintf(stderr, "tuvello %s: the song's image would pass %lld bytes%s; %s\n", command,
                  static_cast<long long>(max_image_bytes), where.c_str(), nothing);
     return kFailed;

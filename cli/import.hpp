@@ -49,16 +49,14 @@ ConvertedRingtone convert_ringtone(std::string_view ringtone, std::string_view s
 struct RingtoneSong {
   ConvertedRingtone song;     // when the image fits
   bool too_long = false;      // the image would pass the limit
-  bool located = false;       // and passes_at says where
   std::size_t passes_at = 0;  // the byte offset in the ringtone of the note where it does
 };
 
 // As convert_ringtone, for rendering: when the image of the song text would
-// pass `max_image_bytes`, finds the note where it does instead, printing no
-// warning. A ringtone of the usual shape, "name:settings:notes", is read in
-// growing prefixes, so that the work stays in proportion to the part read
-// before the limit, however much song text each note makes; song text is
-// held only below the length whose image could still fit.
+// pass `max_image_bytes` (44 to INT32_MAX), finds the note where it does
+// instead, printing no warning. The converter stops there itself, so the
+// work stays in proportion to the part read before the limit, however much
+// song text each note makes.
 RingtoneSong convert_ringtone_within(std::string_view ringtone, std::string_view source,
                                      const TUVELLO_RtttlOptions& options,
                                      std::int64_t max_image_bytes, std::size_t first_line = 1);

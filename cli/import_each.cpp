@@ -215,9 +215,7 @@ Tune convert(Each& e, const std::string& ringtone, std::size_t line) {
     RingtoneSong within = convert_ringtone_within(ringtone, e.source, e.options, INT32_MAX, line);
     if (within.too_long) {
       const std::string at =
-          within.located
-              ? " at the ringtone's note at " + Locator(e.source, ringtone, line)(within.passes_at)
-              : "";
+          " at the ringtone's note at " + Locator(e.source, ringtone, line)(within.passes_at);
       std::fprintf(stderr, "tuvello import: %s: the song's image would pass %d bytes%s; %s\n",
                    where.c_str(), INT32_MAX, at.c_str(), "nothing written");
       return Tune::failed;

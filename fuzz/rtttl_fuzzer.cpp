@@ -109,6 +109,27 @@ void check(const std::string& ringtone, const TUVELLO_RtttlOptions* options) {
   TUVELLO_REQUIRE(stopped.warnings == (context.warnings > 0 ? 1u : 0u));
 }
 
+// The image limit agrees with TUVELLO_MeasureSong: the song text's own image
+// size converts, a byte less stops with TUVELLO_WARN_RTTTL_TOO_LONG last.
+void check_limit(const std::string& ringtone, TUVELLO_RtttlOptions options) {
+  const std::int64_t n = convert(ringtone, nullptr, 0, &options, nullptr, nullptr);
+  std::vector<char> text(static_cast<std::size_t>(n) + 1);
+  TUVELLO_REQUIRE(convert(ringtone, text.data(), n + 1, &options, nullptr, nullptr) == n);
+  const std::int64_t image = TUVELLO_MeasureSong(text.data());
+  options.max_image_bytes = image < 0 ? INT32_MAX : image;
+  TUVELLO_REQUIRE(convert(ringtone, nullptr, 0, &options, nullptr, nullptr) ==
+                  (image < 0 ? -2 : n));
+  if (image == TUVELLO_HEADER_BYTES) return;
+  if (image > 0) options.max_image_bytes = image - 1;
+  int last_kind = 0;
+  const auto last = [](const TUVELLO_Warning* w, void* p) {
+    *static_cast<int*>(p) = w->kind;
+    return 0;
+  };
+  TUVELLO_REQUIRE(convert(ringtone, nullptr, 0, &options, last, &last_kind) == -2);
+  TUVELLO_REQUIRE(last_kind == TUVELLO_WARN_RTTTL_TOO_LONG);
+}
+
 }  // namespace
 
 // Each ringtone with 1.1's octaves, the whole tune moved as needed, and moved
@@ -116,10 +137,11 @@ void check(const std::string& ringtone, const TUVELLO_RtttlOptions* options) {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string ringtone(reinterpret_cast<const char*>(data), size);
   check(ringtone, nullptr);
-  const TUVELLO_RtttlOptions automatic = {sizeof automatic, TUVELLO_OCTAVE_SHIFT_AUTO, 0};
+  const TUVELLO_RtttlOptions automatic = {sizeof automatic, TUVELLO_OCTAVE_SHIFT_AUTO, 0, 0};
   check(ringtone, &automatic);
   const TUVELLO_RtttlOptions by = {sizeof by, TUVELLO_OCTAVE_SHIFT_BY,
-                                   static_cast<int32_t>(size % 17) - 8};
+                                   static_cast<int32_t>(size % 17) - 8, 0};
   check(ringtone, &by);
+  check_limit(ringtone, size % 2 == 0 ? automatic : by);
   return 0;
 }

@@ -244,6 +244,9 @@ enum {
   TUVELLO_WARN_EXPORT_SETTING = 75, /* vol, pipe, dec: not in a ringtone; pipe, dec: not in MIDI */
   TUVELLO_WARN_EXPORT_PITCH = 76,   /* an "oct" that is no whole octave: the nearest semitone */
   TUVELLO_WARN_EXPORT_LENGTH = 77,  /* a length no note value reaches within 1 ms: the nearest */
+  /* TUVELLO_ConvertRtttlEx's, last: the note at which the song image would
+     pass options->max_image_bytes; the conversion stops there */
+  TUVELLO_WARN_RTTTL_TOO_LONG = 78,
   /* TUVELLO_ConvertMidi's, about the MIDI file: */
   TUVELLO_WARN_MIDI_FILE = 96,       /* its layout: header, chunk lengths, unknown chunks */
   TUVELLO_WARN_MIDI_EVENT = 97,      /* track events: bad lengths, no status, cut short */
@@ -361,6 +364,10 @@ typedef struct TUVELLO_RtttlOptions {
   uint32_t struct_size; /* sizeof(TUVELLO_RtttlOptions), at least 8 */
   int32_t octave_shift; /* TUVELLO_OCTAVE_SHIFT_AUTO, _NONE or _BY */
   int32_t octaves;      /* for TUVELLO_OCTAVE_SHIFT_BY: -8 to 8, negative lower */
+  /* 0: no limit. Else at least 44: the conversion stops, returning
+     -2, at the first note whose song text makes the image longer than this
+     many bytes (INT32_MAX: exactly the tunes TUVELLO_CreateSong renders). */
+  int64_t max_image_bytes;
 } TUVELLO_RtttlOptions;
 
 /*
@@ -381,9 +388,21 @@ typedef struct TUVELLO_RtttlOptions {
  * The whole-tune shift needs the tune's octaves before the first note is
  * written: the notes are read twice, still without allocating.
  *
- * Returns as TUVELLO_ConvertRtttl does, and -1 (nothing written or visited)
- * also when options has struct_size below 8, an unknown octave_shift, or
- * octaves outside -8 to 8.
+ * With options->max_image_bytes, the song image is counted as the song text
+ * is written, by the rule of TUVELLO_MeasureSong (44 header bytes and each
+ * note block; a tune exactly at the limit converts), and the conversion
+ * stops at the first note that would make it longer than the limit: a
+ * ringtone whose song text is hundreds of times its size is read only that
+ * far, so the time stays linear in the part of the ringtone read. The last
+ * warning visited is then TUVELLO_WARN_RTTTL_TOO_LONG, whose text_offset,
+ * text_length and command locate that note in the ringtone (unless the
+ * visitor stopped the warnings before).
+ *
+ * Returns as TUVELLO_ConvertRtttl does; -2 when the image would pass
+ * options->max_image_bytes (then, for capacity > 0, text[0] is NUL, as for
+ * a text that does not fit); and -1 (nothing written or visited) also when
+ * options has struct_size below 8, an unknown octave_shift, octaves outside
+ * -8 to 8, or max_image_bytes negative or from 1 to 43.
  */
 TUVELLO_API int64_t TUVELLO_ConvertRtttlEx(const char* rtttl, char* text, int64_t capacity,
                                            const TUVELLO_RtttlOptions* options,

@@ -8,6 +8,7 @@
 #include <cctype>
 #include <cmath>
 #include <complex>
+#include <cstddef>
 #include <cstring>
 #include <fstream>
 #include <random>
@@ -63,7 +64,8 @@ Converted convert(const std::string& rtttl) {
   });
 }
 
-constexpr TUVELLO_RtttlOptions kAuto = {sizeof(TUVELLO_RtttlOptions), TUVELLO_OCTAVE_SHIFT_AUTO, 0};
+constexpr TUVELLO_RtttlOptions kAuto = {sizeof(TUVELLO_RtttlOptions), TUVELLO_OCTAVE_SHIFT_AUTO, 0,
+                                        0};
 
 Converted convert(const std::string& rtttl, const TUVELLO_RtttlOptions& options) {
   return run([&](char* out, std::int64_t cap, TUVELLO_WarningVisitor v, void* x) {
@@ -311,7 +313,7 @@ TEST_P(Moves, TheWholeTuneWhenItFitsElseSingleRuns) {
 }
 
 constexpr TUVELLO_RtttlOptions by(int octaves) {
-  return {sizeof(TUVELLO_RtttlOptions), TUVELLO_OCTAVE_SHIFT_BY, octaves};
+  return {sizeof(TUVELLO_RtttlOptions), TUVELLO_OCTAVE_SHIFT_BY, octaves, 0};
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -365,7 +367,12 @@ TEST(Options, AreCheckedAndDefaultToTheWholeTune) {
   char buf[32] = "#";
   const char* tune = "t:d=8,o=5,b=150:c7";
   const TUVELLO_RtttlOptions wrong[] = {
-      {4, TUVELLO_OCTAVE_SHIFT_AUTO, 0}, {8, 3, 0}, by(9), by(-9)};
+      {4, TUVELLO_OCTAVE_SHIFT_AUTO, 0, 0},
+      {8, 3, 0, 0},
+      by(9),
+      by(-9),
+      {sizeof(TUVELLO_RtttlOptions), TUVELLO_OCTAVE_SHIFT_AUTO, 0, -1},
+      {sizeof(TUVELLO_RtttlOptions), TUVELLO_OCTAVE_SHIFT_AUTO, 0, TUVELLO_HEADER_BYTES - 1}};
   for (const TUVELLO_RtttlOptions& o : wrong) {
     EXPECT_EQ(TUVELLO_ConvertRtttlEx(tune, buf, sizeof buf, &o, nullptr, nullptr), -1);
   }
@@ -375,8 +382,161 @@ TEST(Options, AreCheckedAndDefaultToTheWholeTune) {
   ASSERT_EQ(TUVELLO_ConvertRtttlEx(tune, buf, sizeof buf, nullptr, nullptr, nullptr), 15);
   EXPECT_STREQ(buf, "len:200;oct:7;c");
   // An older caller's struct, without `octaves`: shifted by none.
-  const TUVELLO_RtttlOptions older = {8, TUVELLO_OCTAVE_SHIFT_BY, 5};
+  const TUVELLO_RtttlOptions older = {8, TUVELLO_OCTAVE_SHIFT_BY, 5, 0};
   EXPECT_EQ(kinds(convert(tune, older)), std::vector<int>{kOctave});
+  // A struct that holds max_image_bytes only in part has no limit.
+  const TUVELLO_RtttlOptions part = {offsetof(TUVELLO_RtttlOptions, max_image_bytes) + 4,
+                                     TUVELLO_OCTAVE_SHIFT_AUTO, 0, TUVELLO_HEADER_BYTES};
+  EXPECT_EQ(convert(tune, part).text, "len:200;oct:7;c");
+}
+
+// ---- The song image's limit ------------------------------------------------
+
+constexpr int kTooLong = TUVELLO_WARN_RTTTL_TOO_LONG;
+
+TUVELLO_RtttlOptions limited(std::int64_t max_image_bytes, std::int32_t shift) {
+  return {sizeof(TUVELLO_RtttlOptions), shift, 0, max_image_bytes};
+}
+
+struct LimitCase {
+  std::string rtttl;
+  std::int64_t limit;
+  std::int32_t shift;
+  std::int32_t note;       // where the image passes the limit; 0: it converts
+  std::int64_t offset;     // of that note in the ringtone
+  std::vector<int> kinds;  // every warning, in order
+};
+
+void PrintTo(const LimitCase& c, std::ostream* os) {
+  *os << '"' << c.rtttl.substr(0, 40) << "\" limit " << c.limit << " shift " << c.shift;
+}
+
+class Limit : public testing::TestWithParam<LimitCase> {};
+
+// The conversion stops exactly where the image of its song text, as
+// TUVELLO_MeasureSong counts it, would pass the limit.
+TEST_P(Limit, StopsAtTheNoteWhoseImagePassesItAsMeasureSongCounts) {
+  const LimitCase& c = GetParam();
+  const TUVELLO_RtttlOptions options = limited(c.limit, c.shift);
+  const TUVELLO_RtttlOptions unlimited = limited(0, c.shift);
+  const std::string whole = convert(c.rtttl, unlimited).text;
+  const std::int64_t image = TUVELLO_MeasureSong(whole.c_str());
+  Converted got;
+  std::vector<char> buf(whole.size() + 1, '#');
+  const std::int64_t n = TUVELLO_ConvertRtttlEx(c.rtttl.c_str(), buf.data(), buf.size(), &options,
+                                                collect, &got.warnings);
+  EXPECT_EQ(kinds(got), c.kinds);
+  if (c.note == 0) {
+    EXPECT_EQ(n, static_cast<std::int64_t>(whole.size()));
+    EXPECT_EQ(std::string(buf.data()), whole);
+    EXPECT_TRUE(image >= 0 && image <= c.limit) << image;
+    return;
+  }
+  EXPECT_EQ(n, -2);
+  EXPECT_EQ(buf[0], '\0');
+  EXPECT_TRUE(image < 0 || image > c.limit) << image;
+  ASSERT_FALSE(got.warnings.empty());
+  const Seen& last = got.warnings.back();
+  EXPECT_EQ(last.note, c.note);
+  EXPECT_EQ(last.offset, c.offset);
+  EXPECT_EQ(last.length, static_cast<std::int64_t>(c.rtttl.find(',', c.offset) - c.offset));
+  EXPECT_NE(last.message.find("longer than " + std::to_string(c.limit) + " bytes"),
+            std::string::npos)
+      << last.message;
+}
+
+// 500, 250, 1500 (three blocks) and 500 ms: 44 + 22050 + 11024 + 3 x 22050 +
+// 22050 bytes; "xx" is skipped.
+const std::string kFour = "t:d=4,o=5,b=120:c,8p,2d.6,xx,e,";
+constexpr std::int64_t kFourBytes = 121318;
+// 97,391 blocks of 22,050 bytes and two of 5,512: 2,147,482,618 bytes, and a
+// 32nd note of 2,734 more passes INT32_MAX.
+std::string near_int32_max(bool one_more) {
+  std::string r = "t:d=4,o=5,b=120:";
+  for (int i = 0; i < 97391; ++i) r += "c,";
+  return r + (one_more ? "16c,16c,32c," : "16c,16c,");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ringtones, Limit,
+    testing::Values(
+        LimitCase{kFour, kFourBytes, TUVELLO_OCTAVE_SHIFT_AUTO, 0, 0, {kSplit, kNote}},
+        LimitCase{kFour, kFourBytes + 1, TUVELLO_OCTAVE_SHIFT_NONE, 0, 0, {kSplit, kNote}},
+        LimitCase{
+            kFour, kFourBytes - 1, TUVELLO_OCTAVE_SHIFT_AUTO, 5, 29, {kSplit, kNote, kTooLong}},
+        LimitCase{
+            kFour, kFourBytes - 22050, TUVELLO_OCTAVE_SHIFT_NONE, 5, 29, {kSplit, kNote, kTooLong}},
+        // Within the blocks of a split note, before its warning.
+        LimitCase{kFour, kFourBytes - 22051, TUVELLO_OCTAVE_SHIFT_AUTO, 3, 21, {kTooLong}},
+        LimitCase{kFour, TUVELLO_HEADER_BYTES, TUVELLO_OCTAVE_SHIFT_BY, 1, 16, {kTooLong}},
+        // The whole tune spans octaves 1 to 5, but the notes that play lie in
+        // 5: no shift; and a run of notes out of reach ends where they stop.
+        LimitCase{"t:d=4,o=5,b=120:c,c,c1,",
+                  44 + 2 * 22050,
+                  TUVELLO_OCTAVE_SHIFT_AUTO,
+                  3,
+                  20,
+                  {kTooLong}},
+        LimitCase{"t:d=4,o=8,b=120:c,p,c,c,",
+                  44 + 3 * 22050,
+                  TUVELLO_OCTAVE_SHIFT_BY,
+                  4,
+                  22,
+                  {kOctave, kTooLong}},
+        LimitCase{near_int32_max(false), INT32_MAX, TUVELLO_OCTAVE_SHIFT_AUTO, 0, 0, {}},
+        LimitCase{near_int32_max(false), 2147482618, TUVELLO_OCTAVE_SHIFT_NONE, 0, 0, {}},
+        LimitCase{near_int32_max(false),
+                  2147482617,
+                  TUVELLO_OCTAVE_SHIFT_NONE,
+                  97393,
+                  16 + 97391 * 2 + 4,
+                  {kTooLong}},
+        LimitCase{near_int32_max(true),
+                  INT32_MAX,
+                  TUVELLO_OCTAVE_SHIFT_AUTO,
+                  97394,
+                  16 + 97391 * 2 + 8,
+                  {kTooLong}}));
+
+TEST(Limit, EndsARunOfNotesOutOfReachWhereTheNotesStop) {
+  const TUVELLO_RtttlOptions options = limited(44 + 3 * 22050, TUVELLO_OCTAVE_SHIFT_BY);
+  Converted got;
+  EXPECT_EQ(TUVELLO_ConvertRtttlEx("t:d=4,o=8,b=120:c,p,c,c", nullptr, 0, &options, collect,
+                                   &got.warnings),
+            -2);
+  ASSERT_EQ(got.warnings.size(), 2u);
+  EXPECT_NE(got.warnings[0].message.find("notes 1 to 3, in octaves 8,"), std::string::npos)
+      << got.warnings[0].message;
+}
+
+// A megabyte of dotted whole notes at b=1 makes 480 MB of song text; with
+// the limit the converter writes only the song text of the notes that fit.
+TEST(Limit, AHugeRingtoneIsConvertedOnlyAsFarAsTheNoteThatPassesIt) {
+  const std::string head = "t:d=1,o=5,b=1:";
+  std::string rtttl = head;
+  for (int i = 0; i < 333333; ++i) rtttl += "c.,";
+  std::string fits = head;
+  for (int i = 0; i < 135; ++i) fits += "c.,";
+  const std::string fitting = convert(fits).text;
+  const TUVELLO_RtttlOptions options = limited(INT32_MAX, TUVELLO_OCTAVE_SHIFT_AUTO);
+  for (const std::int32_t shift : {TUVELLO_OCTAVE_SHIFT_AUTO, TUVELLO_OCTAVE_SHIFT_NONE}) {
+    TUVELLO_RtttlOptions o = options;
+    o.octave_shift = shift;
+    std::vector<char> buf(4 << 20, '#');
+    Converted got;
+    ASSERT_EQ(
+        TUVELLO_ConvertRtttlEx(rtttl.c_str(), buf.data(), buf.size(), &o, collect, &got.warnings),
+        -2);
+    ASSERT_EQ(got.warnings.size(), 2u);  // the split, once; where it stops
+    EXPECT_EQ(got.warnings[1].kind, kTooLong);
+    EXPECT_EQ(got.warnings[1].note, 136);
+    EXPECT_EQ(got.warnings[1].offset, 14 + 135 * 3);
+    // The work done: the song text of the 135 notes that fit, nothing more.
+    const auto untouched = std::find_if(buf.begin(), buf.end(), [](char b) { return b == '#'; });
+    EXPECT_EQ(std::string(buf.data() + 1, fitting.size() - 1), fitting.substr(1));
+    EXPECT_EQ(static_cast<std::size_t>(untouched - buf.begin()), fitting.size() + 1);
+    EXPECT_TRUE(std::all_of(untouched, buf.end(), [](char b) { return b == '#'; }));
+  }
 }
 
 // The whole-tune choice on its own, as any importer uses it.

@@ -75,10 +75,12 @@ export type OctaveShift = "auto" | "none" | number;
  *  into the ringtone, kind 65 to 74 (section, setting, number, note, octave, too short,
  *  split, drift, guess, shift). Throws RangeError for an octaveShift it does not know, and,
  *  with nothing written, when the song text is more than WebAssembly's 4 GiB memory can
- *  hold or memory runs out. */
+ *  hold or memory runs out. The song text is made to be rendered: the conversion stops at
+ *  the note whose song image would pass maxImageBytes (by default 2147483647, what an image
+ *  holds; 0 for no limit) and throws a RangeError whose textOffset locates that note. */
 export declare function fromRtttl(
   ringtone: SongText,
-  options?: { octaveShift?: OctaveShift },
+  options?: { octaveShift?: OctaveShift; maxImageBytes?: number },
 ): { text: string; warnings: Warning[] };
 
 /** A warning about one ringtone of a collection, located in the collection. */

@@ -14,6 +14,7 @@ namespace rtttl = tuvello::rtttl;
 constexpr std::int32_t kind_of(rtttl::Problem p) {
   return TUVELLO_WARN_RTTTL_SECTION + static_cast<std::int32_t>(p);
 }
+static_assert(kind_of(rtttl::Problem::too_long) == TUVELLO_WARN_RTTTL_TOO_LONG);
 static_assert(kind_of(rtttl::Problem::length) == TUVELLO_WARN_EXPORT_LENGTH);
 static_assert(kind_of(rtttl::Problem::pitch) == TUVELLO_WARN_EXPORT_PITCH);
 static_assert(kind_of(rtttl::Problem::lost_setting) == TUVELLO_WARN_EXPORT_SETTING);
@@ -65,7 +66,17 @@ bool read_options(const TUVELLO_RtttlOptions* given, rtttl::Options& options) {
   if (given->struct_size < kLeast) return false;
   TUVELLO_RtttlOptions o;
   std::memset(&o, 0, sizeof o);
-  std::memcpy(&o, given, given->struct_size < sizeof o ? given->struct_size : sizeof o);
+  const std::size_t given_bytes = given->struct_size < sizeof o ? given->struct_size : sizeof o;
+  std::memcpy(&o, given, given_bytes);
+  // A field the caller's struct holds only in part is not there either.
+  if (given_bytes < offsetof(TUVELLO_RtttlOptions, max_image_bytes) + sizeof o.max_image_bytes) {
+    o.max_image_bytes = 0;
+  }
+  if (o.max_image_bytes < 0 ||
+      (o.max_image_bytes > 0 && o.max_image_bytes < TUVELLO_HEADER_BYTES)) {
+    return false;
+  }
+  options.max_image_bytes = o.max_image_bytes;
   switch (o.octave_shift) {
     case TUVELLO_OCTAVE_SHIFT_AUTO:
       options.shift = rtttl::OctaveShift::automatic;

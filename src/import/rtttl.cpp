@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "image/song_stream.hpp"
 #include "import/octave_span.hpp"
 #include "import/text_out.hpp"
 #include "text/note_settings.hpp"
@@ -515,7 +516,14 @@ class NotePlayer {
  public:
   NotePlayer(std::string_view s, const Settings& settings, const Options& options, SongWriter& song,
              Reporter& r)
-      : s_(s), settings_(settings), options_(options), song_(song), r_(r) {}
+      : s_(s),
+        settings_(settings),
+        options_(options),
+        song_(song),
+        r_(r),
+        limit_(options.max_image_bytes > 0 && options.max_image_bytes < kNoLimit
+                   ? options.max_image_bytes
+                   : kNoLimit) {}
 
   void play(Span section) {
     if (trimmed(s_, section).empty()) {
@@ -527,22 +535,63 @@ class NotePlayer {
     Items items(s_, section);
     Span item;
     std::int32_t number = 0;
-    while (items.next(item, number)) play_note(read_note(s_, item, settings_), number);
-    report_drift(section);
+    while (!stopped_ && items.next(item, number)) {
+      play_note(read_note(s_, item, settings_), number);
+    }
+    if (!stopped_) report_drift(section);
   }
 
+  // Whether the song image passed the limit, and the notes stopped there.
+  bool stopped() const { return stopped_; }
+
  private:
+  // No image reaches this: the limit when none is set, far from overflow.
+  static constexpr std::int64_t kNoLimit = INT64_MAX / 4;
+
+  // How a note of `ms` plays: `count` notes of `base` ms, the first
+  // `longer` of them 1 ms longer.
+  struct Parts {
+    std::int32_t count;
+    std::int32_t base;
+    std::int32_t longer;
+  };
+  static Parts parts_of(std::int32_t ms) {
+    const std::int32_t count = (ms + kLongestMs - 1) / kLongestMs;
+    return {count, ms / count, ms % count};
+  }
+
+  // Adds the blocks of a note of `ms` to `image`, counted as a song image
+  // is measured; false once it is longer than the limit.
+  bool fits(image::LengthCounter& image, std::int32_t ms) const {
+    const Parts p = parts_of(ms);
+    for (std::int32_t k = 0; k < p.count; ++k) {
+      if (!image.add(k < p.longer ? p.base + 1 : p.base, limit_)) return false;
+    }
+    return true;
+  }
+
+  void stop(const NoteReading& n, std::int32_t number) {
+    stopped_ = true;
+    r_.say(Problem::too_long, n.token, number,
+           "'%s' makes the song image longer than %lld bytes: the conversion stops here",
+           Quoted(s_, n.token).c_str(), static_cast<long long>(limit_));
+  }
+
   // The octaves every note moves by: a first pass reads the tune's octaves.
   void choose_shift(Span section) {
     if (options_.shift == OctaveShift::by) shift_ = options_.octaves;
     if (options_.shift != OctaveShift::automatic) return;
     import::OctaveSpan span;
+    image::LengthCounter image;
     Items items(s_, section);
     Span item;
     std::int32_t number = 0;
     while (items.next(item, number)) {
       const NoteReading n = read_note(s_, item, settings_);
-      if (n.plays() && !n.pause) span.add(n.octave);
+      if (!n.plays()) continue;
+      // The notes stop where the image passes its limit: none after plays.
+      if (!fits(image, length_of(n.value, n.dots > 0).ms)) break;
+      if (!n.pause) span.add(n.octave);
     }
     shift_ = span.best_shift(kLowestOctave, kHighestOctave);
     if (shift_ == 0) return;
@@ -608,7 +657,12 @@ class NotePlayer {
              "octave '%s' is far too large: the default %d is used",
              Quoted(s_, n.octave_written.span).c_str(), settings_.octave);
     }
-    const Length length = note_length(token, number, n.value, n.dots > 0);
+    const Length length = length_of(n.value, n.dots > 0);
+    if (!fits(image_, length.ms)) {
+      stop(n, number);
+      return;
+    }
+    report_short(token, number, n.value, n.dots > 0);
     if (n.pause) {
       emit(-1, 0, length, token, number);
       return;
@@ -655,10 +709,14 @@ class NotePlayer {
     std::int32_t k = 0;
     // The item holding the first note's end, from its last bytes on.
     items.next(item, k);
+    // The run ends where the image passes its limit, as the notes do.
+    image::LengthCounter image = image_;
     for (std::int32_t at = number; items.next(item, k);) {
       if (at < INT32_MAX) ++at;
       const NoteReading n = read_note(s_, item, settings_);
-      if (!n.plays() || n.pause) continue;
+      if (!n.plays()) continue;
+      if (!fits(image, length_of(n.value, n.dots > 0).ms)) break;
+      if (n.pause) continue;
       if (direction(n.octave) != way) break;
       last = n.token;
       run_last_ = at;
@@ -690,16 +748,28 @@ class NotePlayer {
     std::int64_t ticks;  // as written, in 1 / (64 num) ms for b = num / scale
   };
 
-  // A whole note lasts 4 beats: 240000 / b ms. In 1 / (64 num) ms every
-  // note value lasts a whole number of ticks, at most 240000 * 3 * 32 *
-  // scale (a dotted whole note).
-  Length note_length(Span token, std::int32_t number, std::int32_t value, bool dotted) {
+  // A whole note lasts 4 beats: 240000 / b ms, num / den. In 1 / (64 num)
+  // ms every note value lasts a whole number of ticks, at most 240000 * 3 *
+  // 32 * scale (a dotted whole note).
+  std::int64_t length_num(bool dotted) const {
+    return std::int64_t{240000} * (dotted ? 3 : 2) * settings_.tempo.scale;
+  }
+  std::int64_t length_den(std::int32_t value) const {
+    return std::int64_t{2} * settings_.tempo.num * value;
+  }
+
+  Length length_of(std::int32_t value, bool dotted) const {
+    const std::int64_t num = length_num(dotted);
+    const std::int64_t ms = scaled_ratio(num, length_den(value));
+    return {ms >= kShortestMs ? static_cast<std::int32_t>(ms) : kShortestMs, num * 32 / value};
+  }
+
+  // Says, once per note value, that notes of it are too short to play.
+  void report_short(Span token, std::int32_t number, std::int32_t value, bool dotted) {
     const Tempo& t = settings_.tempo;
-    const std::int64_t num = std::int64_t{240000} * (dotted ? 3 : 2) * t.scale;
-    const std::int64_t den = std::int64_t{2} * t.num * value;
-    const std::int64_t ticks = num * 32 / value;
-    const std::int64_t ms = scaled_ratio(num, den);
-    if (ms >= kShortestMs) return {static_cast<std::int32_t>(ms), ticks};
+    const std::int64_t num = length_num(dotted);
+    const std::int64_t den = length_den(value);
+    if (scaled_ratio(num, den) >= kShortestMs) return;
     const int slot = log2_of(value) * 2 + (dotted ? 1 : 0);
     if ((short_reported_ & (1u << slot)) == 0) {
       short_reported_ |= 1u << slot;
@@ -710,16 +780,16 @@ class NotePlayer {
              dotted ? "dotted " : "", value, static_cast<long long>(tenths / 10),
              static_cast<long long>(tenths % 10), TempoText(t).buf, kShortestMs);
     }
-    return {kShortestMs, ticks};
   }
 
   // One note, or repeated notes of equal length (within 1 ms) when it is
   // longer than a song note can be.
   void emit(int semitone, int octave, Length length, Span token, std::int32_t number) {
     const std::int32_t ms = length.ms;
-    const std::int32_t parts = (ms + kLongestMs - 1) / kLongestMs;
-    const std::int32_t base = ms / parts;
-    const std::int32_t longer = ms % parts;
+    const Parts p = parts_of(ms);
+    const std::int32_t parts = p.count;
+    const std::int32_t base = p.base;
+    const std::int32_t longer = p.longer;
     if (parts > 1 && semitone >= 0 && !split_reported_) {
       split_reported_ = true;
       r_.say(Problem::split, token, number,
@@ -768,6 +838,9 @@ class NotePlayer {
   SongWriter& song_;
   Reporter& r_;
   std::size_t notes_end_ = 0;
+  std::int64_t limit_;          // the longest image, in bytes
+  image::LengthCounter image_;  // the image of the notes played so far
+  bool stopped_ = false;
   std::int32_t shift_ = 0;
   std::int32_t run_last_ = 0;  // the last note of the run said last
   std::int64_t exact_total_ = 0;
@@ -788,8 +861,12 @@ std::int64_t convert(std::string_view ringtone, char* text, std::int64_t capacit
   SongWriter song(out);
   const Sections sections = find_sections(ringtone, reporter);
   const Settings settings = read_settings(ringtone, sections.settings, reporter);
-  NotePlayer(ringtone, settings, options, song, reporter).play(sections.notes);
-  return out.finish();
+  NotePlayer player(ringtone, settings, options, song, reporter);
+  player.play(sections.notes);
+  const std::int64_t length = out.finish();
+  if (!player.stopped()) return length;
+  if (capacity > 0) text[0] = '\0';
+  return kPassesImageLimit;
 }
 
 }  // namespace tuvello::rtttl

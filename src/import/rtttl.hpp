@@ -32,6 +32,8 @@ enum class Problem : std::uint8_t {
   lost_setting,  // vol, pipe or dec, which a ringtone cannot hold
   pitch,         // an "oct" that is no whole octave: the nearest semitone
   length,        // a length no note value reaches within 1 ms: the nearest
+  // Ringtone into song text again:
+  too_long,  // the note at which the song image would pass Options::max_image_bytes
 };
 
 struct Warning {
@@ -61,12 +63,21 @@ enum class OctaveShift : std::uint8_t {
 struct Options {
   OctaveShift shift = OctaveShift::automatic;
   std::int32_t octaves = 0;  // for OctaveShift::by
+  // 0: none; else the longest song image, in bytes (at least the header's 44),
+  // that the song text may make.
+  std::int64_t max_image_bytes = 0;
 };
+
+// What convert() returns when the song image would pass
+// Options::max_image_bytes: it stopped at that note.
+inline constexpr std::int64_t kPassesImageLimit = -2;
 
 // Writes the song text of `ringtone` into `text` when it fits with its NUL
 // (capacity > length), else makes `text` the empty string when capacity > 0;
 // never writes past `capacity` bytes. Returns the song text's length without
-// the NUL. Allocates nothing; time linear in the ringtone and the song text.
+// the NUL, or kPassesImageLimit (`text` then empty), with a too_long warning
+// last. Allocates nothing; time linear in the ringtone and the song text, and
+// with a limit, in the ringtone read before the note that passes it.
 std::int64_t convert(std::string_view ringtone, char* text, std::int64_t capacity,
                      const Options& options, const WarningSink* warn);
 

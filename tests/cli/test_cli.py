@@ -1090,6 +1090,13 @@ class ImportConvertsRingtones(unittest.TestCase):
             self.assertEqual(r.stderr.decode(), "tuvello render: the song's image would pass "
                              "2147483647 bytes at the ringtone's note at <stdin>:1:420 (byte "
                              "419); nothing written\n")
+        # A name holding ':' is found by weighing the whole ringtone: the
+        # converter still stops at the note.
+        r = subprocess.run([TUVELLO, "render", "--rtttl", "-o", os.devnull, "-"],
+                           input=b"Star: Wars" + ringtone[1:], capture_output=True,
+                           preexec_fn=memory, timeout=60)
+        self.assertEqual(r.returncode, 1)
+        self.assertIn(b"note at <stdin>:1:429 (byte 428); nothing written", r.stderr)
         # 72 MB of song text fit once in 120 MB, not twice.
         memory = lambda: resource.setrlimit(resource.RLIMIT_AS, (120 << 20, 120 << 20))
         r = subprocess.run([TUVELLO, "import", "-", "-o", os.devnull], input=ringtone[:150_014],

@@ -7,7 +7,9 @@
 const NOTE_PIPE = 1;
 const NOTE_DECAY = 2;
 const WASI_ENOSYS = 52;
-const TOO_LONG = "tuvello: the song image would pass 2147483647 bytes";
+const MAX_IMAGE_BYTES = 2147483647;
+const TOO_LONG = `tuvello: the song image would pass ${MAX_IMAGE_BYTES} bytes`;
+const WARN_RTTTL_TOO_LONG = 78;
 // wasm32 addresses 2^32 bytes, and its malloc takes a 32-bit size: a larger
 // size would wrap and leave the library a smaller block than it was told.
 const MAX_BLOCK = 2 ** 32 - 1;
@@ -23,6 +25,13 @@ function octaveShift(value = "auto") {
   if (value === "none") return [OCTAVE_SHIFT_NONE, 0];
   if (Number.isInteger(value) && value >= -8 && value <= 8) return [OCTAVE_SHIFT_BY, value];
   throw new RangeError('tuvello: octaveShift is "auto", "none" or a whole number of octaves from -8 to 8');
+}
+
+// fromRtttl's maxImageBytes: by default the longest song image there is;
+// none is shorter than its header.
+function maxImageBytes(value = MAX_IMAGE_BYTES, headerBytes) {
+  if (value === 0 || (Number.isSafeInteger(value) && value >= headerBytes)) return value;
+  throw new RangeError(`tuvello: maxImageBytes is 0 (no limit) or a whole number of bytes from ${headerBytes}`);
 }
 
 // A ringtone's name: what comes before its settings and notes, the last two
@@ -138,7 +147,8 @@ function linker(module) {
     // A text the library writes under the buffer contract: measured (with
     // its warnings) first, then written into a block of that size, refused
     // before allocating when wasm32 cannot hold it.
-    function twoPass(what, call) {
+    // `refused(length, warnings)` may throw its own error for a length below 0.
+    function twoPass(what, call, refused) {
       sink = [];
       let length;
       let warnings;
@@ -148,6 +158,7 @@ function linker(module) {
       } finally {
         sink = null;
       }
+      if (length < 0) refused?.(length, warnings);
       if (length < 0) throw new RangeError(`tuvello: ${what} could not be made`);
       const out = malloc(blockFor(length, what));
       if (out === 0) throw new RangeError(`tuvello: out of memory for ${what}`);
@@ -162,11 +173,26 @@ function linker(module) {
     // The song text of an RTTTL ringtone, and the warnings about what it
     // cannot keep as written (command: the note's number, 0 outside the
     // notes; offsets into the ringtone's bytes).
+    // The song text is meant to be rendered: by default the conversion stops
+    // at the note whose song image would pass what an image holds
+    // (maxImageBytes, 0 for no limit) and throws a RangeError that names it.
     function fromRtttl(ringtone, options = {}) {
       const [mode, octaves] = octaveShift(options?.octaveShift);
+      const limit = maxImageBytes(options?.maxImageBytes, format.headerBytes);
+      const refused = (length, warnings) => {
+        const at = warnings.at(-1);
+        if (length !== -2 || at?.kind !== WARN_RTTTL_TOO_LONG) return;
+        const error = new RangeError(
+          `tuvello: the song image would pass ${limit} bytes at the ringtone's note at byte ${at.textOffset}`,
+        );
+        error.textOffset = at.textOffset;
+        throw error;
+      };
       return withText(ringtone, (address) =>
-        twoPass("the ringtone's song text", (out, capacity, warn) =>
-          x.tuvello_web_rtttl_ex(address, out, capacity, warn, mode, octaves),
+        twoPass(
+          "the ringtone's song text",
+          (out, capacity, warn) => x.tuvello_web_rtttl_ex(address, out, capacity, warn, mode, octaves, limit),
+          refused,
         ),
       );
     }
@@ -220,6 +246,7 @@ function linker(module) {
         const bytes = typeof collection === "string" ? encoder.encode(collection) : collection;
         if (!(bytes instanceof Uint8Array)) throw new TypeError("a ringtone collection is a string or a Uint8Array");
         octaveShift(options?.octaveShift); // refused before the first tune
+        maxImageBytes(options?.maxImageBytes, format.headerBytes);
         for (let start = 0, line = 1; start < bytes.length; ++line) {
           let end = bytes.indexOf(10, start);
           if (end < 0) end = bytes.length;

@@ -56,9 +56,28 @@ describe("render", () => {
     // Dotted whole notes at one beat a minute: 4,294,968,493 bytes of song
     // text, whose size wraps to 1,198 as a 32-bit number.
     const ringtone = "t:d=1,o=5,b=1:" + "c.,".repeat(2982617);
-    assert.throws(() => tuvello.fromRtttl(ringtone), { name: "RangeError", message: /4294968493 bytes/ });
+    assert.throws(() => tuvello.fromRtttl(ringtone, { maxImageBytes: 0 }), {
+      name: "RangeError",
+      message: /4294968493 bytes/,
+    });
     assert.equal(tuvello.fromRtttl("t:d=8,o=5,b=150:c,e").text, "len:200;oct:3;c;e");
     assert.equal(sample(tuvello.render("c"), 0), 1221);
+  });
+
+  test("fromRtttl stops at the note whose song image would pass the limit, by default an image's", () => {
+    // 15.9 MB of image a note: the 136th passes 2147483647 bytes, at byte 14 + 135 * 3.
+    const ringtone = "t:d=1,o=5,b=1:" + "c.,".repeat(333333);
+    assert.throws(() => tuvello.fromRtttl(ringtone), {
+      name: "RangeError",
+      message: /would pass 2147483647 bytes at the ringtone's note at byte 419$/,
+      textOffset: 419,
+    });
+    const tune = "t:d=4,o=5,b=120:c,c"; // 22050 bytes a note
+    assert.equal(tuvello.fromRtttl(tune, { maxImageBytes: 44 + 2 * 22050 }).text, "len:500;oct:3;c;c");
+    assert.throws(() => tuvello.fromRtttl(tune, { maxImageBytes: 44 + 2 * 22050 - 1 }), { textOffset: 18 });
+    for (const maxImageBytes of [43, -1, 1.5, "44"]) {
+      assert.throws(() => tuvello.fromRtttl(tune, { maxImageBytes }), RangeError);
+    }
   });
 });
 

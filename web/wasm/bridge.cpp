@@ -73,11 +73,14 @@ __attribute__((visibility("default"))) double tuvello_web_rtttl(const char* rttt
 }
 
 // Exported by name here rather than through the build's list of exports.
+// max_image_bytes travels as a double, a whole number below 2^53.
 __attribute__((export_name("tuvello_web_rtttl_ex"))) double tuvello_web_rtttl_ex(
     const char* rtttl, char* text, double capacity, std::int32_t warn, std::int32_t octave_shift,
-    std::int32_t octaves) {
+    std::int32_t octaves, double max_image_bytes) {
   if (!within_memory(text, capacity)) return -1.0;
-  TUVELLO_RtttlOptions options{sizeof(TUVELLO_RtttlOptions), octave_shift, octaves};
+  if (!(max_image_bytes >= 0.0 && max_image_bytes < 9007199254740992.0)) return -1.0;
+  TUVELLO_RtttlOptions options{sizeof(TUVELLO_RtttlOptions), octave_shift, octaves,
+                               static_cast<std::int64_t>(max_image_bytes)};
   return static_cast<double>(TUVELLO_ConvertRtttlEx(
       rtttl, text, static_cast<std::int64_t>(capacity), &options, visitor(warn), nullptr));
 }
