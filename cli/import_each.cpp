@@ -192,7 +192,7 @@ std::optional<std::string> write_new(Each& e, const std::string& name, const std
   }
   // Never over a file already there: the next suffix until a name is free.
   for (bool taken = true; !error;) {
-    error = file.commit_new(path(), &taken);
+    error = file.commit_new(path(), &taken, false);
     if (!taken) break;
     suffix = suffix == 0 ? 2 : suffix + 1;
   }
@@ -306,6 +306,11 @@ int import_each(const Options& o) {
     }
   }
   if (!from_stdin) ::close(fd);
+  // Each file was synced before it was named; the names are synced once.
+  if (const std::optional<std::string> error = sync_folder_of(e.directory + ".")) {
+    std::fprintf(stderr, "tuvello import: %s\n", error->c_str());
+    ++failed;
+  }
   if (!finish_stdout()) return write_failed("import");
   if (stopped) {
     std::fprintf(stderr, "tuvello import: stopped at %s:%zu; the tunes after it are not read\n",

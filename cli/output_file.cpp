@@ -288,7 +288,8 @@ std::optional<std::string> OutputFile::commit() {
   return std::nullopt;
 }
 
-std::optional<std::string> OutputFile::commit_new(const std::string& path, bool* taken) {
+std::optional<std::string> OutputFile::commit_new(const std::string& path, bool* taken,
+                                                  bool sync_folder) {
   *taken = false;
   shown_ = path;
   if (!synced_) {
@@ -328,7 +329,11 @@ std::optional<std::string> OutputFile::commit_new(const std::string& path, bool*
     pending = 0;
     temp_.clear();
   }
-  if (!sync_directory(directory_of(path))) return describe("cannot sync the directory of", shown_);
+  return sync_folder ? sync_folder_of(path) : std::nullopt;
+}
+
+std::optional<std::string> sync_folder_of(const std::string& path) {
+  if (!sync_directory(directory_of(path))) return describe("cannot sync the directory of", path);
   return std::nullopt;
 }
 

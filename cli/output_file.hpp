@@ -60,9 +60,12 @@ class OutputFile {
   std::optional<std::string> open_new(const std::string& path);
   // Finishes a file opened by open_new: syncs it and gives it the name `path`
   // (in the same folder) only if nothing has that name yet. When something
-  // has, sets *taken and keeps the temporary file for another name. Returns
-  // an error message, or nullopt.
-  std::optional<std::string> commit_new(const std::string& path, bool* taken);
+  // has, sets *taken and keeps the temporary file for another name. The
+  // folder is synced too unless `sync_folder` is false: for many files, the
+  // caller syncs it once after them (sync_folder_of). Returns an error
+  // message, or nullopt.
+  std::optional<std::string> commit_new(const std::string& path, bool* taken,
+                                        bool sync_folder = true);
 
  private:
   void abandon();
@@ -81,6 +84,10 @@ class OutputFile {
 // Returns an error message, or nullopt.
 std::optional<std::string> write_whole_file(const std::string& path, const void* bytes,
                                             std::size_t size);
+
+// Syncs the folder of `path`, so that the names given in it last. Returns an
+// error message, or nullopt.
+std::optional<std::string> sync_folder_of(const std::string& path);
 
 // Installs handlers for every signal whose default action ends the process
 // that remove the temporary file being written, if any, and then let the
