@@ -13,6 +13,7 @@ import pathlib
 import pty
 import re
 import resource
+import signal
 import stat
 import struct
 import subprocess
@@ -1236,6 +1237,26 @@ class ImportEachWritesAFilePerTune(unittest.TestCase):
                                      name)
                     self.assertRegex(r.stdout.decode(), r"<stdin>:\d: wrote %s%s: \d+ notes?, "
                                      r"\d+ pauses?, \d+\.\d{3} s, \d+ warnings?\n" % (name, extension))
+
+    def test_an_interrupted_run_leaves_whole_files_only(self):
+        tune = b"Same:d=8,o=5,b=150:c,e,g"
+        image = run("render", "--rtttl", tune).stdout
+        with tempfile.TemporaryDirectory() as d:
+            p = subprocess.Popen([TUVELLO, "import", "--each", "-", "--wav"], cwd=d,
+                                 stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                 stderr=subprocess.DEVNULL,
+                                 preexec_fn=lambda: signal.signal(signal.SIGINT, signal.SIG_DFL))
+            # Tunes as they are asked for: the run is mid-way when interrupted.
+            p.stdin.write((tune + b"\n") * 200)
+            p.stdin.flush()
+            self.assertIn(b"wrote Same-2.wav", p.stdout.readline() + p.stdout.readline())
+            p.send_signal(signal.SIGINT)
+            p.stdin.close()
+            self.assertEqual(p.wait(timeout=60), -signal.SIGINT)
+            p.stdout.close()
+            names = os.listdir(d)
+            self.assertEqual([n for n in names if n.startswith(".")], [])
+            self.assertTrue(all((pathlib.Path(d) / n).read_bytes() == image for n in names))
 
     def test_usage_errors(self):
         with tempfile.TemporaryDirectory() as d:
