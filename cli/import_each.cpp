@@ -84,32 +84,12 @@ bool skipped(std::string_view line) {
   return line.starts_with('#') || line.find_first_not_of(" \t\r") == std::string_view::npos;
 }
 
-// Where the converter found the name: up to the end of its guess when the
-// name holds ':', none when the name section is missing.
-struct NameFound {
-  std::size_t guessed_end = std::string_view::npos;
-  bool none = false;
-};
-
-int find_name(const TUVELLO_Warning* w, void* context) {
-  auto& found = *static_cast<NameFound*>(context);
-  if (w->kind == TUVELLO_WARN_RTTTL_GUESS) {
-    found.guessed_end = static_cast<std::size_t>(w->text_offset + w->text_length);
-  } else if (w->kind == TUVELLO_WARN_RTTTL_SECTION && w->text_offset == 0 && w->text_length == 0) {
-    found.none = true;
-  }
-  return 0;
-}
-
 // The tune's name as the converter reads it in the ringtone.
-std::string_view ringtone_name(const std::string& ringtone, const TUVELLO_RtttlOptions& options) {
-  NameFound found;
-  TUVELLO_ConvertRtttlEx(ringtone.c_str(), nullptr, 0, &options, find_name, &found);
-  if (found.none) return {};
-  const std::string_view r = ringtone.c_str();  // the converter stops at a NUL byte
-  const std::size_t end =
-      found.guessed_end != std::string_view::npos ? found.guessed_end : r.find(':');
-  return end == std::string_view::npos ? std::string_view{} : r.substr(0, end);
+std::string_view ringtone_name(const std::string& ringtone) {
+  std::int64_t offset = 0;
+  const std::int64_t length = TUVELLO_RtttlName(ringtone.c_str(), &offset);
+  return std::string_view(ringtone).substr(static_cast<std::size_t>(offset),
+                                           static_cast<std::size_t>(length));
 }
 
 // Length of the UTF-8 sequence of a printable character at s[0], or 0.
@@ -208,7 +188,7 @@ enum class Tune { written, failed, stop };
 
 Tune convert(Each& e, const std::string& ringtone, std::size_t line) {
   const std::string where = e.source + ":" + std::to_string(line);
-  std::string name = safe_name(ringtone_name(ringtone, e.options));
+  std::string name = safe_name(ringtone_name(ringtone));
   if (name.empty()) name = "tune-" + std::to_string(line);
   ConvertedRingtone song;
   if (e.o.wav) {

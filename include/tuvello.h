@@ -409,6 +409,22 @@ TUVELLO_API int64_t TUVELLO_ConvertRtttlEx(const char* rtttl, char* text, int64_
                                            TUVELLO_WarningVisitor visit, void* context);
 
 /*
+ * The name of an RTTTL ringtone as TUVELLO_ConvertRtttl reads it: the text
+ * before its first ':', or before the settings and notes that follow the
+ * last two ':' when the name holds ':' (TUVELLO_WARN_RTTTL_GUESS), blanks
+ * (space, tab, CR, LF) around it left out. For naming a tune's files and
+ * lists exactly as the conversion sees it.
+ *
+ * Returns the name's length in bytes and stores where it starts in rtttl in
+ * *offset (when offset is not NULL); 0, and *offset 0, when the ringtone has
+ * no name section (no ':', or settings before its only ':') or an empty
+ * name; -1 when rtttl is NULL. Reads up to the first NUL; allocates nothing.
+ *
+ * See also: TUVELLO_ConvertRtttlEx.
+ */
+TUVELLO_API int64_t TUVELLO_RtttlName(const char* rtttl, int64_t* offset);
+
+/*
  * Writes a song text as an RTTTL ringtone ("len:200;c;e;g;p;c" gives
  * "tune:d=4,o=3,b=300:c,e,g,p,c").
  *

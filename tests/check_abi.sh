@@ -15,6 +15,7 @@ want="TUVELLO_CloseSong TUVELLO_ConvertMidi TUVELLO_ConvertRtttl TUVELLO_Convert
 TUVELLO_CreateSong TUVELLO_ExportMidi TUVELLO_ExportRtttl TUVELLO_ForEachNote \
 TUVELLO_ForEachWarning TUVELLO_FreeSong TUVELLO_GetSongDuration TUVELLO_GetSongLenght \
 TUVELLO_GetSongSize TUVELLO_GetVersion TUVELLO_MeasureSong TUVELLO_OpenSong TUVELLO_ReadSong \
+TUVELLO_RtttlName \
 TUVELLO_SeekSong "
 if [ "$exported" != "$want" ]; then
   echo "exports are '$exported', expected '$want'"

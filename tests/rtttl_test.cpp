@@ -363,6 +363,35 @@ INSTANTIATE_TEST_SUITE_P(
                                 "note 1, in octave 5, is out of reach even with the tune "
                                 "3 octaves lower (3 to 6 play exactly): played in octave 3"}}}));
 
+// The name as the conversion reads it: the one rule every face names
+// tunes by.
+TEST(Name, IsWhatTheConversionReadsAsTheName) {
+  const struct {
+    const char* ringtone;
+    std::int64_t offset;
+    const char* name;
+  } cases[] = {
+      {"tune:d=4,o=5,b=100:c", 0, "tune"},
+      {" \tMy Tune \r:d=4:c", 2, "My Tune"},
+      {"Star Wars: Main Title:d=4,o=5,b=100:c,e", 0, "Star Wars: Main Title"},
+      {"a:b:c,d", 0, "a"},      // what follows its last two ':' reads as no settings
+      {"d=4,o=5:c", 0, ""},     // settings before its only ':'
+      {"name:c,d", 0, "name"},  // no settings section
+      {"name:d=4", 0, "name"},  // no notes section
+      {"c,d,e", 0, ""},         // no ':' at all
+      {":d=4:c", 0, ""},
+      {"", 0, ""},
+  };
+  for (const auto& c : cases) {
+    std::int64_t offset = -7;
+    const std::int64_t length = TUVELLO_RtttlName(c.ringtone, &offset);
+    EXPECT_EQ(std::string(c.ringtone).substr(offset, length), c.name) << c.ringtone;
+    EXPECT_EQ(offset, c.offset) << c.ringtone;
+  }
+  EXPECT_EQ(TUVELLO_RtttlName(nullptr, nullptr), -1);
+  EXPECT_EQ(TUVELLO_RtttlName("x:d=4:c", nullptr), 1);
+}
+
 TEST(Options, AreCheckedAndDefaultToTheWholeTune) {
   char buf[32] = "#";
   const char* tune = "t:d=8,o=5,b=150:c7";

@@ -176,7 +176,7 @@ def from_rtttl_collection(collection: Union[str, bytes, Iterable[Union[str, byte
             if b"\0" in ringtone:
                 raise ValueError(f"line {line} of the ringtone collection holds a NUL character")
             text, found = _convert.from_rtttl(ringtone, options, _rtttl_warning)
-            name = _convert.ringtone_name(ringtone, found)
+            name = _convert.ringtone_name(ringtone)
             warnings = [dataclasses.replace(w, offset=offset + w.offset, line=line,
                                             column=min(w.offset, len(ringtone)) + 1) for w in found]
             yield RtttlTune(line, name, text, warnings)

@@ -40,6 +40,7 @@ _RTTTL = ("TUVELLO_ConvertRtttlEx",
 _EXPORT_RTTTL = ("TUVELLO_ExportRtttl", [_P, _P, _P, ctypes.c_int64, WarningVisitor, ctypes.c_void_p])
 _MIDI = ("TUVELLO_ConvertMidi", [_P, ctypes.c_int64, ctypes.POINTER(MidiOptions), _P, ctypes.c_int64,
                                  WarningVisitor, ctypes.c_void_p])
+_NAME = ("TUVELLO_RtttlName", [_P, ctypes.POINTER(ctypes.c_int64)])
 _EXPORT_MIDI = ("TUVELLO_ExportMidi", [_P, _P, ctypes.c_int64, WarningVisitor, ctypes.c_void_p])
 
 
@@ -175,18 +176,8 @@ def skipped(ringtone):
     return ringtone.startswith(b"#") or not ringtone.strip(BLANK)
 
 
-def ringtone_name(ringtone, warnings):
-    """The name the library read in a ringtone (bytes), by its warnings:
-    the part its guess names, none where it says the name section is
-    missing, else what comes before the first ':'."""
-    for w in warnings:
-        if w.kind == 73:  # TUVELLO_WARN_RTTTL_GUESS: the name holds ':'
-            return _name(ringtone[:w.offset + w.length])
-        if w.kind == 65 and w.offset == 0 and w.length == 0:  # TUVELLO_WARN_RTTTL_SECTION at the start
-            return ""
-    colon = ringtone.find(b":")
-    return "" if colon < 0 else _name(ringtone[:colon])
-
-
-def _name(data):
-    return data.decode("utf-8", "replace").strip()
+def ringtone_name(ringtone):
+    """The name the library reads in a ringtone (bytes): TUVELLO_RtttlName."""
+    offset = ctypes.c_int64(0)
+    length = _api(_NAME)(ringtone, ctypes.byref(offset))
+    return ringtone[offset.value:offset.value + length].decode("utf-8", "replace")

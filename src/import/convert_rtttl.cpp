@@ -117,6 +117,14 @@ TUVELLO_API int64_t TUVELLO_ConvertRtttl(const char* rtttl, char* text, int64_t 
   return TUVELLO_ConvertRtttlEx(rtttl, text, capacity, &as_before, visit, context);
 }
 
+TUVELLO_API int64_t TUVELLO_RtttlName(const char* rtttl, int64_t* offset) {
+  if (rtttl == nullptr) return -1;
+  const std::string_view ringtone(rtttl);
+  const std::string_view name = rtttl::name_of(ringtone);
+  if (offset != nullptr) *offset = name.empty() ? 0 : name.data() - ringtone.data();
+  return static_cast<int64_t>(name.size());
+}
+
 TUVELLO_API int64_t TUVELLO_ExportRtttl(const char* text, const char* name, char* rtttl,
                                         int64_t capacity, TUVELLO_WarningVisitor visit,
                                         void* context) {

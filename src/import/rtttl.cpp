@@ -216,6 +216,7 @@ class Items {
 struct Sections {
   Span settings;
   Span notes;
+  Span name;  // empty when the ringtone has no name section
 };
 
 Settings read_settings(std::string_view s, Span section, Reporter& r);
@@ -226,12 +227,12 @@ Sections find_sections(std::string_view s, Reporter& r) {
   const std::size_t first = s.find(':');
   if (first == std::string_view::npos) {
     // Nothing at all is said once, as "no notes".
-    if (trimmed(s, all).empty()) return {Span{0, 0}, all};
+    if (trimmed(s, all).empty()) return {Span{0, 0}, all, Span{0, 0}};
     r.say(Problem::section, Span{0, 0}, 0,
           "no ':' in the ringtone, so no name or settings section: all of it is read as notes, "
           "with d=%d, o=%d, b=%d",
           kDefaultDuration, kDefaultOctave, kDefaultBeatsPerMinute);
-    return {Span{0, 0}, all};
+    return {Span{0, 0}, all, Span{0, 0}};
   }
   const std::size_t second = s.find(':', first + 1);
   if (second != std::string_view::npos) {
@@ -249,27 +250,27 @@ Sections find_sections(std::string_view s, Reporter& r) {
               "the name holds ':': '%s' is read as the name, the settings and notes follow its "
               "last two ':'",
               Quoted(s, Span{0, before}).c_str());
-        return {settings, notes};
+        return {settings, notes, Span{0, before}};
       }
     }
-    return {Span{first + 1, second}, Span{second + 1, s.size()}};
+    return {Span{first + 1, second}, Span{second + 1, s.size()}, Span{0, first}};
   }
   const Span before{0, first};
   const Span after{first + 1, s.size()};
   if (contains(s, before, '=')) {
     r.say(Problem::section, Span{0, 0}, 0,
           "only one ':' and settings before it: the name section is missing");
-    return {before, after};
+    return {before, after, Span{0, 0}};
   }
   if (contains(s, after, '=')) {
     r.say(Problem::section, Span{s.size(), s.size()}, 0,
           "only one ':' and settings after it: the notes section is missing");
-    return {after, Span{s.size(), s.size()}};
+    return {after, Span{s.size(), s.size()}, before};
   }
   r.say(Problem::section, Span{first + 1, first + 1}, 0,
         "only one ':': the settings section is missing, so d=%d, o=%d, b=%d are used",
         kDefaultDuration, kDefaultOctave, kDefaultBeatsPerMinute);
-  return {Span{first + 1, first + 1}, after};
+  return {Span{first + 1, first + 1}, after, before};
 }
 
 // b=: a whole or decimal number of beats per minute, at least 1.
@@ -867,6 +868,12 @@ std::int64_t convert(std::string_view ringtone, char* text, std::int64_t capacit
   if (!player.stopped()) return length;
   if (capacity > 0) text[0] = '\0';
   return kPassesImageLimit;
+}
+
+std::string_view name_of(std::string_view ringtone) {
+  Reporter silent(nullptr);
+  const Span name = trimmed(ringtone, find_sections(ringtone, silent).name);
+  return {ringtone.data() + name.begin, name.end - name.begin};
 }
 
 }  // namespace tuvello::rtttl

@@ -81,6 +81,10 @@ inline constexpr std::int64_t kPassesImageLimit = -2;
 std::int64_t convert(std::string_view ringtone, char* text, std::int64_t capacity,
                      const Options& options, const WarningSink* warn);
 
+// The ringtone's name as convert() reads it, blanks around it left out: a
+// part of `ringtone`, empty when it has no name section.
+std::string_view name_of(std::string_view ringtone);
+
 // Writes the ringtone of song text `song`, named `name`, into `rtttl` with
 // the same buffer contract as convert(). Warnings locate the song text's
 // commands. Allocates nothing; time linear in the song text and the ringtone.

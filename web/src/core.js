@@ -34,17 +34,6 @@ function maxImageBytes(value = MAX_IMAGE_BYTES, headerBytes) {
   throw new RangeError(`tuvello: maxImageBytes is 0 (no limit) or a whole number of bytes from ${headerBytes}`);
 }
 
-// A ringtone's name: what comes before its settings and notes, the last two
-// sections, when the section before the notes reads as settings (a name may
-// hold ':'); else what comes before the first ':', and nothing without one.
-function ringtoneName(ringtone) {
-  const sections = ringtone.split(":");
-  if (sections.length === 1) return "";
-  const settings = /^[\s]*([a-z][\s]*=[\s]*[0-9.]*[\s]*,?[\s]*)*$/i;
-  const cut = sections.length > 3 && settings.test(sections.at(-2)) ? sections.length - 2 : 1;
-  return sections.slice(0, cut).join(":").trim();
-}
-
 // The block for a NUL-terminated copy of `length` bytes, refused before
 // anything is allocated when wasm32 cannot hold it.
 function blockFor(length, what) {
@@ -197,6 +186,21 @@ function linker(module) {
       );
     }
 
+    // A ringtone's name as the library reads it (TUVELLO_RtttlName).
+    function ringtoneName(ringtone) {
+      return withText(ringtone, (address) => {
+        const at = malloc(8);
+        if (at === 0) throw new RangeError("tuvello: out of memory for the ringtone's name");
+        try {
+          const length = Number(x.TUVELLO_RtttlName(address, at));
+          const offset = Number(new BigInt64Array(x.memory.buffer, at, 1)[0]);
+          return decoder.decode(ringtone.subarray(offset, offset + length));
+        } finally {
+          x.free(at);
+        }
+      });
+    }
+
     function collect(text, visit) {
       return withText(text, (address) => {
         sink = [];
@@ -262,7 +266,7 @@ function linker(module) {
             w.column = Math.min(w.textOffset, ringtone.length) + 1;
             w.textOffset += offset;
           }
-          yield { line, name: ringtoneName(decoder.decode(ringtone)), text, warnings };
+          yield { line, name: ringtoneName(ringtone), text, warnings };
         }
       },
       // The RTTTL ringtone of a song text, and the warnings about what it
