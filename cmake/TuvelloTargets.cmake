@@ -48,15 +48,15 @@ target_include_directories(tuvello_headers INTERFACE
   $<BUILD_INTERFACE:${TUVELLO_ROOT}/src>)
 
 set(TUVELLO_SOURCES
-  src/export/export_midi.cpp
+  src/api/convert_midi.cpp
+  src/api/convert_rtttl.cpp
+  src/api/export_midi.cpp
+  src/api/exports.cpp
   src/export/midi_export.cpp
   src/image/block_allocator.cpp
   src/image/create_song.cpp
-  src/image/exports.cpp
   src/image/song_image.cpp
   src/image/song_stream.cpp
-  src/import/convert_midi.cpp
-  src/import/convert_rtttl.cpp
   src/import/midi.cpp
   src/import/midi_file.cpp
   src/import/rtttl.cpp
@@ -93,7 +93,7 @@ function(tuvello_add_library name extra_flags)
   target_link_options(${name} PRIVATE ${extra_flags}
     # Only the public functions are exported. Linked as C, so nothing of
     # libstdc++ comes along; -z defs proves nothing of it is needed.
-    "-Wl,--version-script=${TUVELLO_ROOT}/src/image/tuvello.map"
+    "-Wl,--version-script=${TUVELLO_ROOT}/src/api/tuvello.map"
     -static-libgcc -Wl,--as-needed)
   if(NOT TUVELLO_SANITIZING)
     target_link_options(${name} PRIVATE -Wl,-z,defs)
@@ -104,7 +104,7 @@ function(tuvello_add_library name extra_flags)
     OUTPUT_NAME ${name}
     VERSION ${PROJECT_VERSION}
     SOVERSION ${PROJECT_VERSION_MAJOR}
-    LINK_DEPENDS "${TUVELLO_ROOT}/src/image/tuvello.map")
+    LINK_DEPENDS "${TUVELLO_ROOT}/src/api/tuvello.map")
 endfunction()
 
 # Whether the compiler can build and link 32-bit x86 code here; if so,

@@ -35,7 +35,7 @@ endfunction()
 
 # The module exports what the version script lists.
 set_property(DIRECTORY "${PROJECT_SOURCE_DIR}" APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
-             "${PROJECT_SOURCE_DIR}/src/image/tuvello.map")
+             "${PROJECT_SOURCE_DIR}/src/api/tuvello.map")
 
 # The flags both modules and the wasm test programs are compiled with.
 set(TUVELLO_WASM_FLAGS --target=wasm32-wasi --sysroot=${TUVELLO_WASI_SYSROOT} -std=c++20 -O2
@@ -51,7 +51,7 @@ function(tuvello_add_wasm_module output)
   if(arg_SIMD)
     set(simd_flags -msimd128)
   endif()
-  file(STRINGS "${PROJECT_SOURCE_DIR}/src/image/tuvello.map" map_lines REGEX "TUVELLO_[A-Za-z]+;")
+  file(STRINGS "${PROJECT_SOURCE_DIR}/src/api/tuvello.map" map_lines REGEX "TUVELLO_[A-Za-z]+;")
   set(exports malloc free tuvello_web_notes tuvello_web_check tuvello_web_rtttl)
   # The visitors of the note map and of the warnings (of song texts and of
   # ringtones), which JavaScript cannot pass as function pointers.
@@ -69,7 +69,7 @@ function(tuvello_add_wasm_module output)
     COMMAND ${TUVELLO_WASM_CXX} ${TUVELLO_WASM_FLAGS} ${simd_flags} -mexec-model=reactor
             -fvisibility=hidden ${TUVELLO_SOURCES} ${bridge} ${exports} -Wl,--strip-debug
             -o "${output}"
-    DEPENDS ${TUVELLO_SOURCES} ${headers} ${bridge} "${PROJECT_SOURCE_DIR}/src/image/tuvello.map"
+    DEPENDS ${TUVELLO_SOURCES} ${headers} ${bridge} "${PROJECT_SOURCE_DIR}/src/api/tuvello.map"
     COMMENT "Building the WebAssembly module ${output}"
     COMMAND_EXPAND_LISTS VERBATIM)
 endfunction()

@@ -728,6 +728,26 @@ TEST(Warnings, StopWhenTheVisitorSaysSoWhileTheConversionGoesOn) {
   EXPECT_EQ(visits, 1);
 }
 
+// A ringtone's bytes in a message read as a song text's do: tab, CR, LF and
+// backslash escaped, other bytes outside printable ASCII as hex.
+TEST(Warnings, QuoteBytesAsTheSongTextWarningsDo) {
+  const std::string bytes = "x\t'\\\xE4";
+  const Converted c = convert("t:d=8,o=5,b=150:c," + bytes + ",c");
+  ASSERT_EQ(c.warnings.size(), 1u);
+  std::vector<std::string> song;
+  TUVELLO_ForEachWarning(
+      bytes.c_str(),
+      [](const TUVELLO_Warning* w, void* v) {
+        static_cast<std::vector<std::string>*>(v)->push_back(w->message);
+        return 0;
+      },
+      &song);
+  ASSERT_EQ(song.size(), 1u);
+  const std::string quoted = "'x\\t'\\\\\\xE4'";
+  EXPECT_NE(c.warnings[0].message.find(quoted), std::string::npos) << c.warnings[0].message;
+  EXPECT_NE(song[0].find(quoted), std::string::npos) << song[0];
+}
+
 // ---- Pitch and length on the rendered audio --------------------------------
 
 // In-place radix-2 FFT; size a power of two.

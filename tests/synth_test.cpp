@@ -5,8 +5,8 @@
 #include <cmath>
 #include <vector>
 
+#include "base/exact_arithmetic.hpp"
 #include "song_test_support.hpp"
-#include "synth/exact_arithmetic.hpp"
 #include "synth/note_block.hpp"
 
 using namespace tuvello_test;
@@ -81,10 +81,10 @@ TEST(NoteBlock, DecayStepIsTheQuotientRoundedOnceToAFloatOnBothPaths) {
           static_cast<float>(b.amplitude / (static_cast<long double>(b.seconds) * 22050));
       ASSERT_EQ(b.decay_step, expected) << "len " << len << " vol " << vol;
       // The exact division the fast path falls back on, near a rounding tie.
-      const auto s = tuvello::synth::exact::binary_of(b.seconds);
-      ASSERT_EQ(tuvello::synth::exact::divide_to_float(
+      const auto s = tuvello::base::exact::binary_of(b.seconds);
+      ASSERT_EQ(tuvello::base::exact::divide_to_float(
                     {0, static_cast<std::uint64_t>(b.amplitude)},
-                    tuvello::synth::exact::multiply(s.significand, 22050), -s.exponent),
+                    tuvello::base::exact::multiply(s.significand, 22050), -s.exponent),
                 expected)
           << "len " << len << " vol " << vol;
     }

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "text/function_ref.hpp"
+#include "base/function_ref.hpp"
 
 namespace tuvello::midi_export {
 
@@ -21,7 +21,7 @@ struct Warning {
 };
 
 // Receives each warning in text order; returning false asks for no more.
-using WarningSink = text::FunctionRef<bool(const Warning& warning)>;
+using WarningSink = base::FunctionRef<bool(const Warning& warning)>;
 
 // One tick is a millisecond: 1,000 ticks a quarter note at 60 quarter notes
 // a minute.

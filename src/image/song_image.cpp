@@ -3,14 +3,14 @@
 
 #include <cstring>
 
-#include "synth/little_endian.hpp"
+#include "base/little_endian.hpp"
 
 namespace tuvello::image {
 
-using synth::load_u16;
-using synth::load_u32;
-using synth::store_u16;
-using synth::store_u32;
+using base::load_u16;
+using base::load_u32;
+using base::store_u16;
+using base::store_u32;
 
 void write_header(std::uint8_t* h, std::uint32_t data_bytes) {
   std::memcpy(h + 0, "RIFF", 4);

@@ -40,7 +40,7 @@ std::int64_t measure_song(std::string_view text, std::int64_t max_bytes) {
   return measure_notes(text, max_bytes).bytes;
 }
 
-std::size_t for_each_note(std::string_view text, text::FunctionRef<bool(const MappedNote&)> visit) {
+std::size_t for_each_note(std::string_view text, base::FunctionRef<bool(const MappedNote&)> visit) {
   text::CommandWalk walk(text);
   text::Command c;
   std::int64_t offset = kHeaderBytes;

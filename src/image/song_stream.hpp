@@ -8,10 +8,10 @@
 #include <cstdint>
 #include <string_view>
 
+#include "base/function_ref.hpp"
 #include "image/song_image.hpp"
 #include "synth/note_block.hpp"
 #include "text/diagnostics.hpp"
-#include "text/function_ref.hpp"
 #include "text/interpreter.hpp"
 
 namespace tuvello::image {
@@ -58,7 +58,7 @@ struct MappedNote {
 
 // Visits every note and pause in text order until `visit` returns false;
 // returns the number visited. Synthesizes nothing, allocates nothing.
-std::size_t for_each_note(std::string_view text, text::FunctionRef<bool(const MappedNote&)> visit);
+std::size_t for_each_note(std::string_view text, base::FunctionRef<bool(const MappedNote&)> visit);
 
 // Visits the warnings of `text` in text order (text::for_each_warning) with
 // this image's size limit; returns how many were visited.

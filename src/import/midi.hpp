@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <span>
 
-#include "text/function_ref.hpp"
+#include "base/function_ref.hpp"
 
 namespace tuvello::midi {
 
@@ -39,7 +39,7 @@ struct Warning {
 
 // Receives each warning in the order found; returning false asks for no more
 // warnings (the conversion itself goes on).
-using WarningSink = text::FunctionRef<bool(const Warning& warning)>;
+using WarningSink = base::FunctionRef<bool(const Warning& warning)>;
 
 // Which of several notes sounding together plays.
 enum class Overlap : std::uint8_t { highest, lowest, first };

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "text/function_ref.hpp"
+#include "base/function_ref.hpp"
 
 namespace tuvello::rtttl {
 
@@ -46,7 +46,7 @@ struct Warning {
 
 // Receives each warning in the order found; returning false asks for no
 // more warnings (the conversion itself goes on).
-using WarningSink = text::FunctionRef<bool(const Warning& warning)>;
+using WarningSink = base::FunctionRef<bool(const Warning& warning)>;
 
 // What a ringtone plays when its settings section leaves a value out.
 inline constexpr std::int32_t kDefaultDuration = 4;

@@ -7,8 +7,9 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <cstdio>
 #include <string_view>
+
+#include "base/quote.hpp"
 
 namespace tuvello::rtttl {
 
@@ -33,32 +34,21 @@ inline std::int64_t scaled_ratio(std::int64_t num, std::int64_t den, int digits 
   return 2 * r > den || (2 * r == den && (q & 1) != 0) ? q + 1 : q;
 }
 
-// Text bytes as they may appear in a message: printable ASCII, the rest as
-// \xHH, at most kShown bytes of the source.
+// Text bytes as they may appear in a message (base::quote_bytes), at most
+// kShown bytes of the source.
 class Quoted {
  public:
   Quoted(std::string_view s, Span span) {
     std::size_t n = 0;
-    for (std::size_t i = span.begin; i < span.end && i - span.begin < kShown; ++i) {
-      const auto c = static_cast<unsigned char>(s[i]);
-      if (c >= 0x20 && c < 0x7F && c != '\'' && c != '\\') {
-        buf_[n++] = static_cast<char>(c);
-      } else {
-        n += static_cast<std::size_t>(std::snprintf(buf_ + n, 5, "\\x%02X", c));
-      }
-    }
-    if (span.size() > kShown) {
-      buf_[n++] = '.';
-      buf_[n++] = '.';
-      buf_[n++] = '.';
-    }
+    const std::string_view bytes(s.data() + span.begin, span.size());
+    base::quote_bytes(bytes, kShown, [&](char c) { buf_[n++] = c; });
     buf_[n] = '\0';
   }
   const char* c_str() const { return buf_; }
 
  private:
   static constexpr std::size_t kShown = 12;
-  char buf_[kShown * 4 + 4] = {};
+  char buf_[base::quoted_length(kShown) + 1] = {};
 };
 
 // The output text, written while it fits and counted always.

@@ -7,11 +7,15 @@
 #include <cassert>
 #include <cmath>
 
-#include "synth/exact_arithmetic.hpp"
-#include "synth/little_endian.hpp"
+#include "base/exact_arithmetic.hpp"
+#include "base/little_endian.hpp"
 #include "synth/sample.hpp"
 
 namespace tuvello::synth {
+
+namespace exact = base::exact;
+using base::store_u16;
+
 namespace {
 
 // Frames are filled in runs; a run in which some product came within 2^-26 of

@@ -5,9 +5,12 @@
 #include <cmath>
 #include <cstdint>
 
-#include "synth/exact_arithmetic.hpp"
+#include "base/exact_arithmetic.hpp"
 
 namespace tuvello::synth {
+
+namespace exact = base::exact;
+
 namespace {
 
 // Unsigned fixed-size integers in 32-bit words, least significant first.

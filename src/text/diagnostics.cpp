@@ -2,7 +2,8 @@
 #include "text/diagnostics.hpp"
 
 #include <cmath>
-#include <cstdio>
+
+#include "base/quote.hpp"
 
 namespace tuvello::text {
 namespace {
@@ -30,12 +31,10 @@ class Message {
     add({digits + n, sizeof digits - n});
   }
   void clear() { size_ = 0; }
-  // 'BYTES', the first kShownBytes bytes escaped to one line of ASCII.
+  // 'BYTES', the first kShownBytes bytes quoted to one line of ASCII.
   void add_quoted(std::string_view bytes) {
     put('\'');
-    const std::size_t shown = bytes.size() < kShownBytes ? bytes.size() : kShownBytes;
-    for (std::size_t i = 0; i < shown; ++i) add_escaped(bytes[i]);
-    if (bytes.size() > kShownBytes) add("...");
+    base::quote_bytes(bytes, kShownBytes, [this](char ch) { put(ch); });
     put('\'');
   }
   std::size_t size() const { return size_; }
@@ -49,27 +48,6 @@ class Message {
   void put(char ch) {
     if (size_ + 1 < kMessageCapacity) text_[size_++] = ch;
   }
-  void add_escaped(char ch) {
-    const auto u = static_cast<unsigned char>(ch);
-    switch (ch) {
-      case '\t':
-        return add("\\t");
-      case '\r':
-        return add("\\r");
-      case '\n':
-        return add("\\n");
-      case '\\':
-        return add("\\\\");
-      default:
-        if (u < 0x20 || u > 0x7E) {
-          char hex[5];
-          std::snprintf(hex, sizeof hex, "\\x%02X", u);
-          return add(hex);
-        }
-        put(ch);
-    }
-  }
-
   char text_[kMessageCapacity];
   std::size_t size_ = 0;
 };

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "text/function_ref.hpp"
+#include "base/function_ref.hpp"
 #include "text/interpreter.hpp"
 
 namespace tuvello::text {
@@ -32,10 +32,10 @@ struct Warning {
 
 // Whether the song image still fits once this note's block is added; asked
 // once per note, in text order.
-using NoteFits = FunctionRef<bool(double frequency, const NoteSettings& settings)>;
+using NoteFits = base::FunctionRef<bool(double frequency, const NoteSettings& settings)>;
 
 // Receives each warning, valid during the call; returns false to stop.
-using WarningSink = FunctionRef<bool(const Warning& warning)>;
+using WarningSink = base::FunctionRef<bool(const Warning& warning)>;
 
 // Reports the warnings of `text` in text order, at most one per command, and
 // returns how many were reported; with a null `sink` it only counts them and

@@ -8,12 +8,26 @@ namespace {
 
 constexpr std::size_t kLongestKey = 4;
 
-// Case folding of the notation: A-Z and 0xC0-0xDE move up by 0x20.
-char fold_case(char c) {
-  const auto u = static_cast<unsigned char>(c);
-  if ((u >= 'A' && u <= 'Z') || (u >= 0xC0 && u <= 0xDE)) return static_cast<char>(u + 0x20);
-  return c;
+// Case folding of the notation: A-Z move up by 0x20. (Folding 0xC0-0xDE as
+// well could change no result: those bytes and their folds lie above 0x7E,
+// and every key is lower-case ASCII.)
+char fold_case(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c + 0x20) : c; }
+
+constexpr bool lower_case_ascii(std::string_view key) {
+  for (const char c : key) {
+    if (c < 'a' || c > 'z') return false;
+  }
+  return true;
 }
+static_assert([] {
+  for (const std::string_view k : walk_detail::kNoteKeys) {
+    if (!lower_case_ascii(k)) return false;
+  }
+  for (const std::string_view k : walk_detail::kSettingKeys) {
+    if (!lower_case_ascii(k)) return false;
+  }
+  return true;
+}());
 
 // Bytes [from, to) of s, to clipped at its end. Unlike substr it never
 // throws, which keeps the library free of the C++ runtime.

@@ -14,7 +14,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "text/function_ref.hpp"
+#include "base/function_ref.hpp"
 #include "text/integer_parse.hpp"
 #include "text/note_settings.hpp"
 #include "text/separators.hpp"
@@ -49,10 +49,11 @@ struct Command {
 // Receives each note or pause with the settings it plays with. Returns false
 // when it could not add the note block (out of memory); interpretation then
 // stops at once.
-using NoteSink = FunctionRef<bool(double frequency, const NoteSettings& settings)>;
+using NoteSink = base::FunctionRef<bool(double frequency, const NoteSettings& settings)>;
 
 // Is told the fate of every command, after its effect.
-using CommandObserver = FunctionRef<void(const Command& command, const NoteSettings& settings)>;
+using CommandObserver =
+    base::FunctionRef<void(const Command& command, const NoteSettings& settings)>;
 
 // The frequency of a note key ("c" ... "h", "p" for a pause), and which key a
 // trimmed key names.

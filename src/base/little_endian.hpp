@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace tuvello::synth {
+namespace tuvello::base {
 
 inline std::uint32_t load_u32(const std::uint8_t* p) {
   return std::uint32_t{p[0]} | std::uint32_t{p[1]} << 8 | std::uint32_t{p[2]} << 16 |
@@ -28,4 +28,4 @@ inline void store_u16(std::uint8_t* p, std::uint16_t v) {
   p[1] = static_cast<std::uint8_t>(v >> 8);
 }
 
-}  // namespace tuvello::synth
+}  // namespace tuvello::base

@@ -10,7 +10,7 @@
 #include <cassert>
 #include <cstdint>
 
-namespace tuvello::synth::exact {
+namespace tuvello::base::exact {
 
 // A positive binary number: significand × 2^exponent.
 struct Binary {
@@ -179,4 +179,4 @@ inline float divide_to_float(U128 numerator, U128 denominator, int exponent) {
   return float_of({q, exponent - 23});
 }
 
-}  // namespace tuvello::synth::exact
+}  // namespace tuvello::base::exact

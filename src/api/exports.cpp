@@ -4,18 +4,18 @@
 #include <cstring>
 #include <new>
 
+#include "base/exact_arithmetic.hpp"
+#include "base/little_endian.hpp"
 #include "image/block_allocator.hpp"
 #include "image/create_song.hpp"
 #include "image/song_stream.hpp"
-#include "synth/exact_arithmetic.hpp"
-#include "synth/little_endian.hpp"
 #include "text/diagnostics.hpp"
 #include "tuvello.h"
 
 using namespace tuvello::image;
-using tuvello::synth::load_u32;
+using tuvello::base::load_u32;
 namespace text = tuvello::text;
-namespace exact = tuvello::synth::exact;
+namespace exact = tuvello::base::exact;
 
 // The reader handed out: a stream, which holds the text by reference.
 struct TUVELLO_SongReader {

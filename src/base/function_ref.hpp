@@ -8,7 +8,7 @@
 #include <type_traits>
 #include <utility>
 
-namespace tuvello::text {
+namespace tuvello::base {
 
 template <typename Signature>
 class FunctionRef;
@@ -30,4 +30,4 @@ class FunctionRef<R(Args...)> {
   R (*call_)(void*, Args...);
 };
 
-}  // namespace tuvello::text
+}  // namespace tuvello::base
