@@ -290,11 +290,28 @@ class ConvertersAgreeWithTheToolTest(unittest.TestCase):
                               (lambda: tuvello.from_midi(b"", track=-1), "track is"),
                               (lambda: tuvello.from_midi(b"", track=2 ** 32), "track is"),
                               (lambda: tuvello.from_midi(b"", channel=17), "channel is"),
-                              (lambda: tuvello.from_midi(b"", overlap="loudest"), "overlap is")):
+                              (lambda: tuvello.from_midi(b"", overlap="loudest"), "overlap is"),
+                              (lambda: tuvello.from_rtttl("t:d=4:c", max_image_bytes=43), "max_image_bytes is"),
+                              (lambda: tuvello.from_rtttl("t:d=4:c", max_image_bytes=-1), "max_image_bytes is"),
+                              (lambda: tuvello.from_rtttl("t:d=4:c", max_image_bytes=True), "max_image_bytes is")):
             with self.subTest(message=message), self.assertRaisesRegex(ValueError, message):
                 call()
         with self.assertRaises(TypeError):
             tuvello.from_midi("MThd")
+
+
+    def test_max_image_bytes_stops_at_the_note_that_passes_it(self):
+        ringtone = "t:d=4,o=5,b=100:c,d,e"
+        text, _ = tuvello.from_rtttl(ringtone)
+        size = tuvello.measure(text)
+        self.assertEqual(tuvello.from_rtttl(ringtone, max_image_bytes=size)[0], text)
+        with self.assertRaises(tuvello.SongTooLongError) as stopped:
+            tuvello.from_rtttl(ringtone, max_image_bytes=size - 1)
+        self.assertEqual(stopped.exception.offset, ringtone.index(",e") + 1)
+        # A ringtone that grows 480-fold stops near its start, not after 1 MB.
+        with self.assertRaises(tuvello.SongTooLongError) as stopped:
+            tuvello.from_rtttl("t:d=1,o=5,b=1:" + "c.," * 333333, max_image_bytes=2 ** 31 - 1)
+        self.assertLess(stopped.exception.offset, 1000)
 
 
 class RtttlCollectionTest(unittest.TestCase):

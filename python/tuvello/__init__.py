@@ -128,7 +128,8 @@ def _song_warning(w):
     return SongWarning(w.command, w.text_offset, w.text_length, w.kind, w.message.decode("ascii", "replace"))
 
 
-def from_rtttl(ringtone: SongText, octave_shift: OctaveShift = "auto") -> Tuple[str, List[RtttlWarning]]:
+def from_rtttl(ringtone: SongText, octave_shift: OctaveShift = "auto",
+               max_image_bytes: int = 0) -> Tuple[str, List[RtttlWarning]]:
     """The song text that plays an RTTTL ringtone, and what it cannot keep.
 
     ringtone is a str (encoded as UTF-8), bytes, or None (the empty
@@ -137,10 +138,14 @@ def from_rtttl(ringtone: SongText, octave_shift: OctaveShift = "auto") -> Tuple[
     --octave-shift: "auto" (the whole tune by whole octaves, if it can),
     "none" (each such note alone, as version 1.1 did) or a whole number of
     octaves from -8 to 8 (the whole tune, then each note still out of
-    reach); anything else raises ValueError. Returns (song text as a str,
-    list of RtttlWarning in the order found).
+    reach); anything else raises ValueError. max_image_bytes, unless 0 (no
+    limit, the default), stops the conversion at the note whose song image
+    would pass that many bytes, raising SongTooLongError with that note's
+    byte offset in the ringtone as its offset attribute, in time linear in
+    the ringtone read so far. Returns (song text as a str, list of
+    RtttlWarning in the order found).
     """
-    options = _convert.rtttl_options(octave_shift)
+    options = _convert.rtttl_options(octave_shift, max_image_bytes)
     return _convert.from_rtttl(_song_text(ringtone), options, _rtttl_warning)
 
 

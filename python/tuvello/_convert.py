@@ -16,6 +16,7 @@ MIDI_ERRORS = {
     "channel": "channel is 0 or None (every channel) or 1 to 16",
     "overlap": 'overlap is "highest", "lowest" or "first"',
 }
+MAX_IMAGE_BYTES_ERROR = "max_image_bytes is 0 (no limit) or a whole number of bytes no fewer than the header's"
 SHIFT_MODES = {"auto": 0, "none": 1}  # TUVELLO_OCTAVE_SHIFT_AUTO, _NONE; a number is _BY (2)
 OVERLAP_RULES = ("highest", "lowest", "first")  # TUVELLO_MIDI_HIGHEST, _LOWEST, _FIRST
 BLANK = b" \t\r"
@@ -24,7 +25,8 @@ BLANK = b" \t\r"
 class RtttlOptions(ctypes.Structure):
     """TUVELLO_RtttlOptions."""
 
-    _fields_ = [("struct_size", ctypes.c_uint32), ("octave_shift", ctypes.c_int32), ("octaves", ctypes.c_int32)]
+    _fields_ = [("struct_size", ctypes.c_uint32), ("octave_shift", ctypes.c_int32), ("octaves", ctypes.c_int32),
+                ("max_image_bytes", ctypes.c_int64)]
 
 
 class MidiOptions(ctypes.Structure):
@@ -69,18 +71,25 @@ def two_pass(call, make):
     return warnings, buffer, length
 
 
-def rtttl_options(octave_shift):
-    """octave_shift as TUVELLO_RtttlOptions, which the library accepts."""
+def rtttl_options(octave_shift, max_image_bytes=0):
+    """octave_shift and max_image_bytes as TUVELLO_RtttlOptions, which the
+    library accepts."""
     if isinstance(octave_shift, str) and octave_shift in SHIFT_MODES:
         mode, octaves = SHIFT_MODES[octave_shift], 0
     elif _int32(octave_shift):
         mode, octaves = 2, octave_shift  # TUVELLO_OCTAVE_SHIFT_BY
     else:
         raise ValueError(OCTAVE_SHIFT_ERROR)
-    options = RtttlOptions(ctypes.sizeof(RtttlOptions), mode, octaves)
-    # The library says which octaves it takes: asked with the empty ringtone.
+    if not (isinstance(max_image_bytes, int) and not isinstance(max_image_bytes, bool)
+            and 0 <= max_image_bytes < 2**63):
+        raise ValueError(MAX_IMAGE_BYTES_ERROR)
+    options = RtttlOptions(ctypes.sizeof(RtttlOptions), mode, octaves, 0)
+    # The library says which values it takes: asked with the empty ringtone.
     if _api(_RTTTL)(None, None, 0, ctypes.byref(options), WarningVisitor(), None) < 0:
         raise ValueError(OCTAVE_SHIFT_ERROR)
+    options.max_image_bytes = max_image_bytes
+    if _api(_RTTTL)(None, None, 0, ctypes.byref(options), WarningVisitor(), None) < 0:
+        raise ValueError(MAX_IMAGE_BYTES_ERROR)
     return options
 
 
@@ -89,6 +98,12 @@ def from_rtttl(data, options, make):
     convert = _api(_RTTTL)
     warnings, text, length = two_pass(
         lambda out, capacity, visitor: convert(data, out, capacity, ctypes.byref(options), visitor, None), make)
+    if length == -2:  # past max_image_bytes: the last warning says at which note
+        place = warnings[-1]
+        error = SongTooLongError(f"the song image would pass {options.max_image_bytes} bytes at the note "
+                                 f"at byte {place.offset} of the ringtone")
+        error.offset = place.offset
+        raise error
     return str(memoryview(text)[:length], "ascii"), warnings
 
 
