@@ -275,9 +275,7 @@ std::optional<std::string> OutputFile::commit() {
     const SignalsHeld held;
     if (::rename(temp_.c_str(), target_.c_str()) != 0) {
       const std::string message = describe("cannot write", shown_);
-      ::unlink(temp_.c_str());
-      pending = 0;
-      temp_.clear();
+      abandon();  // signals stay held: the inner hold restores this one's mask
       return message;
     }
     pending = 0;
@@ -321,9 +319,7 @@ std::optional<std::string> OutputFile::commit_new(const std::string& path, bool*
         return std::nullopt;
       }
       const std::string message = describe("cannot write", shown_);
-      ::unlink(temp_.c_str());
-      pending = 0;
-      temp_.clear();
+      abandon();  // signals stay held: the inner hold restores this one's mask
       return message;
     }
     pending = 0;
