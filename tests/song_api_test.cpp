@@ -233,6 +233,38 @@ TEST(Measure, StopsAtTheLimit) {
   EXPECT_EQ(TUVELLO_OpenSong(long_song(kNotesPastTheLimit).c_str()), nullptr);
 }
 
+// The measure reads a setting's value only for "len"; the note map reads
+// every command whole. Random short commands, most of them near misses of
+// the notation, must give both the same song.
+TEST(Measure, AgreesWithTheNoteMapOnRandomShortCommands) {
+  static const char* const kPieces[] = {
+      "c", "cs", "h", "p", "b", "x",  "len", "LEN", "vol", "oct", "pipe", "dec",  "lenx", "pipes",
+      ":", "::", " ", "0", "7", "20", "500", "501", "1x",  "-5",  "+20",  "9999", "\t"};
+  std::uint32_t seed = 7;
+  const auto next = [&seed](std::uint32_t n) {
+    seed = seed * 1664525u + 1013904223u;
+    return (seed >> 8) % n;
+  };
+  for (int round = 0; round < 20000; ++round) {
+    std::string text;
+    for (std::uint32_t command = next(12); command > 0; --command) {
+      for (std::uint32_t piece = next(4); piece > 0; --piece) {
+        text += kPieces[next(std::size(kPieces))];
+      }
+      text += ';';
+    }
+    std::int64_t end = 44;
+    TUVELLO_ForEachNote(
+        text.c_str(),
+        [](const TUVELLO_Note* n, void* out) {
+          *static_cast<std::int64_t*>(out) = n->image_offset + n->bytes;
+          return 0;
+        },
+        &end);
+    ASSERT_EQ(TUVELLO_MeasureSong(text.c_str()), end) << text;
+  }
+}
+
 TEST(NoteMap, BlocksTileTheDataChunkAndHoldTheirSamples) {
   for (const std::string& text : corpus_texts()) {
     SCOPED_TRACE(text.substr(0, 60));

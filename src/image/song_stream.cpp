@@ -26,7 +26,7 @@ SongMeasure measure_notes(std::string_view text, std::int64_t max_bytes) {
   text::CommandWalk walk(text);
   LengthCounter counter;
   std::size_t notes = 0;
-  while (walk.step()) {
+  while (walk.step_length()) {
     // Counted without a branch on the key, which text of notes and
     // settings mixed makes unpredictable.
     const bool note = walk.kind() == text::Key::note;

@@ -277,6 +277,29 @@ class CommandWalk {
     return true;
   }
 
+  // step() for a walk that needs only whether each command is a note and
+  // the note length, as measuring a song does: a setting's value is read
+  // only for "len". Afterwards kind() and length_ms() are those step() gives;
+  // fate(), frequency(), the flags and the other settings are not kept.
+  bool step_length() {
+    if (done_) return false;
+    const std::size_t stop = next_separator();
+    if (stop == size_) {
+      done_ = true;
+      if (pos_ == size_ && number_ > 0) return false;
+    }
+    start_ = pos_;
+    length_ = stop - pos_;
+    pos_ = stop + 1;
+    ++number_;
+    if (length_ == 0) {
+      kind_ = Key::empty;
+    } else if (length_ > 8 || !read_word_length()) {
+      read_generally();
+    }
+    return true;
+  }
+
   // The command last read: its key, what became of it, and its frequency
   // when it is a note.
   Key kind() const { return kind_; }
@@ -414,6 +437,31 @@ class CommandWalk {
     const std::int32_t takes_length = -std::int32_t{applied & (e.kind == Key::len)};
     length_ms_ = (v & takes_length) | (length_ms_ & ~takes_length);
     return true;
+  }
+
+  // read_word() for step_length(): a note or a setting other than "len" is
+  // known by its key alone, as the general reading knows it.
+  bool read_word_length() {
+    using namespace separators;
+    using namespace walk_detail;
+    std::uint64_t w;
+    if (size_ - start_ >= 8) [[likely]] {
+      w = load_word(song_ + start_);
+    } else {
+      char bytes[8] = {};
+      std::memcpy(bytes, song_ + start_, size_ - start_);
+      bytes[length_] = ';';
+      w = load_word(bytes);
+    }
+    const std::uint64_t ends = bytes_equal(w | 0x0101010101010101ull, ';');
+    const std::size_t key_length = static_cast<std::size_t>(__builtin_ctzll(ends | 1ull << 63)) / 8;
+    if (key_length - 1 >= 4) return false;
+    const KeyEntry& e = look_up(w, key_length);
+    if (e.kind != Key::len) {
+      kind_ = e.kind;
+      return e.kind != Key::unknown;
+    }
+    return read_word();
   }
 
   // The general reading of any command, by split_command.
