@@ -261,18 +261,7 @@ class CommandWalk {
   // Reads the next command and applies it: a setting changes settings(), a
   // note leaves them as it plays with them. Returns false after the last.
   bool step() {
-    if (done_) return false;
-    const std::size_t stop = next_separator();
-    if (stop == size_) {
-      // After the last ";" there is one more command only if the text does
-      // not end with ";" (a blank text is one empty command).
-      done_ = true;
-      if (pos_ == size_ && number_ > 0) return false;
-    }
-    start_ = pos_;
-    length_ = stop - pos_;
-    pos_ = stop + 1;
-    ++number_;
+    if (!advance()) return false;
     read();
     return true;
   }
@@ -282,16 +271,7 @@ class CommandWalk {
   // only for "len". Afterwards kind() and length_ms() are those step() gives;
   // fate(), frequency(), the flags and the other settings are not kept.
   bool step_length() {
-    if (done_) return false;
-    const std::size_t stop = next_separator();
-    if (stop == size_) {
-      done_ = true;
-      if (pos_ == size_ && number_ > 0) return false;
-    }
-    start_ = pos_;
-    length_ = stop - pos_;
-    pos_ = stop + 1;
-    ++number_;
+    if (!advance()) return false;
     if (length_ == 0) {
       kind_ = Key::empty;
     } else if (length_ > 8 || !read_word_length()) {
@@ -350,6 +330,24 @@ class CommandWalk {
   bool blank() const { return size_ == 0; }
 
  private:
+  // Moves to the next command (start_, length_, number_); false after the
+  // last.
+  bool advance() {
+    if (done_) return false;
+    const std::size_t stop = next_separator();
+    if (stop == size_) {
+      // After the last ";" there is one more command only if the text does
+      // not end with ";" (a blank text is one empty command).
+      done_ = true;
+      if (pos_ == size_ && number_ > 0) return false;
+    }
+    start_ = pos_;
+    length_ = stop - pos_;
+    pos_ = stop + 1;
+    ++number_;
+    return true;
+  }
+
   // Offset in the song of the next ";" at or after pos_, or size_.
   std::size_t next_separator() {
     while (mask_ == 0) {
@@ -380,42 +378,75 @@ class CommandWalk {
     if (length_ > 8 || !read_word()) read_generally();
   }
 
-  // A command of at most eight bytes whose key, as written, is one of the
-  // notation's, with a value of digits alone if it is a setting; false,
-  // having changed nothing, for any other (spaces to trim, an unknown key,
-  // a value to read generally). Whether a command is a note or a setting,
-  // and which, is as good as random to a branch predictor: both readings
-  // are worked out, and the results stored by index or picked by masks.
-  bool read_word() {
+  // The command's (at most eight) bytes as one word, its key's length and
+  // its key, for the readings from one word.
+  struct KeyWord {
+    std::uint64_t word;
+    std::uint64_t ends;  // the top bit of each ':' or ';' byte
+    std::size_t key_length;
+    const walk_detail::KeyEntry* entry;
+  };
+
+  // False for a command whose key, as written, is none of the notation's
+  // (spaces to trim, an unknown key): the general reading is asked for.
+  bool key_word(KeyWord& k) const {
     using namespace separators;
-    using namespace walk_detail;
-    std::uint64_t w;
     if (size_ - start_ >= 8) [[likely]] {
-      w = load_word(song_ + start_);
+      k.word = load_word(song_ + start_);
     } else {
       // The last bytes of the text, and a ';' after them as after others.
       char bytes[8] = {};
       std::memcpy(bytes, song_ + start_, size_ - start_);
       bytes[length_] = ';';
-      w = load_word(bytes);
+      k.word = load_word(bytes);
     }
     // ':' and ';' differ in their lowest bit alone: the first of either
     // ends the key. A command is followed by ';' or is eight bytes long, so
     // no byte after it is looked at; the top bit stands in for a ninth.
-    const std::uint64_t ends = bytes_equal(w | 0x0101010101010101ull, ';');
-    const std::size_t key_length = static_cast<std::size_t>(__builtin_ctzll(ends | 1ull << 63)) / 8;
-    if (key_length - 1 >= 4) return false;  // none, or longer than any key
-    const KeyEntry& e = look_up(w, key_length);
-    if (e.kind == Key::unknown) return false;
+    k.ends = bytes_equal(k.word | 0x0101010101010101ull, ';');
+    k.key_length = static_cast<std::size_t>(__builtin_ctzll(k.ends | 1ull << 63)) / 8;
+    if (k.key_length - 1 >= 4) return false;  // none, or longer than any key
+    k.entry = &walk_detail::look_up(k.word, k.key_length);
+    return k.entry->kind != Key::unknown;
+  }
+
+  // A command of at most eight bytes whose key, as written, is one of the
+  // notation's, with a value of digits alone if it is a setting; false,
+  // having changed nothing, for any other (spaces to trim, an unknown key,
+  // a value to read generally).
+  bool read_word() {
+    KeyWord k;
+    return key_word(k) && read_value(k);
+  }
+
+  // read_word() for step_length(): a note or a setting other than "len" is
+  // known by its key alone, as the general reading knows it.
+  bool read_word_length() {
+    KeyWord k;
+    if (!key_word(k)) return false;
+    if (k.entry->kind != Key::len) {
+      kind_ = k.entry->kind;
+      return true;
+    }
+    return read_value(k);
+  }
+
+  // The rest of read_word(). Whether a command is a note or a setting, and
+  // which, is as good as random to a branch predictor: both readings are
+  // worked out, and the results stored by index or picked by masks.
+  bool read_value(const KeyWord& k) {
+    using namespace walk_detail;
+    const KeyEntry& e = *k.entry;
+    const std::size_t key_length = k.key_length;
     // A setting's value runs to the next ':' or the command's end: at most
     // four bytes, as a setting's key has three or more. A note's bytes
     // after its key are read too, to no purpose, at most six.
-    const std::uint64_t later = ends & (ends - 1);
+    const std::uint64_t later = k.ends & (k.ends - 1);
     const std::size_t value_end =
         later == 0 ? 8 : static_cast<std::size_t>(__builtin_ctzll(later)) / 8;
     const std::size_t value_length = value_end - key_length - 1;
     const std::uint64_t value =
-        (w >> (8 * key_length + 8)) & ((std::uint64_t{1} << (8 * value_length)) - 1);
+        (k.word >> (8 * key_length + 8)) & ((std::uint64_t{1} << (8 * value_length)) - 1);
     const std::uint64_t setting_value = std::uint64_t{0} - (e.setting & (key_length < length_));
     // A byte other than a digit, or no byte at all, asks for the general
     // reading.
@@ -437,31 +468,6 @@ class CommandWalk {
     const std::int32_t takes_length = -std::int32_t{applied & (e.kind == Key::len)};
     length_ms_ = (v & takes_length) | (length_ms_ & ~takes_length);
     return true;
-  }
-
-  // read_word() for step_length(): a note or a setting other than "len" is
-  // known by its key alone, as the general reading knows it.
-  bool read_word_length() {
-    using namespace separators;
-    using namespace walk_detail;
-    std::uint64_t w;
-    if (size_ - start_ >= 8) [[likely]] {
-      w = load_word(song_ + start_);
-    } else {
-      char bytes[8] = {};
-      std::memcpy(bytes, song_ + start_, size_ - start_);
-      bytes[length_] = ';';
-      w = load_word(bytes);
-    }
-    const std::uint64_t ends = bytes_equal(w | 0x0101010101010101ull, ';');
-    const std::size_t key_length = static_cast<std::size_t>(__builtin_ctzll(ends | 1ull << 63)) / 8;
-    if (key_length - 1 >= 4) return false;
-    const KeyEntry& e = look_up(w, key_length);
-    if (e.kind != Key::len) {
-      kind_ = e.kind;
-      return e.kind != Key::unknown;
-    }
-    return read_word();
   }
 
   // The general reading of any command, by split_command.
