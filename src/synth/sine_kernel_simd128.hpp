@@ -37,19 +37,28 @@ using kernel_detail::kSinCoefficients;
 using kernel_detail::kTerms;
 static_assert(kTerms == 8);
 
+// Zero, which the compiler cannot know (it is never written). Every constant
+// of the loop is OR-ed with it, so the compiler holds each in a local for the
+// whole run: a constant it knows it writes again at each use in the loop
+// (v128.const), which an engine may build with three instructions each time.
+// Chromium's renders 8-11 % faster so (bench/wasm_bench.mjs); Node.js's alike.
+inline volatile std::int64_t opaque_zero = 0;
+
 // The loop's constants, splatted once per run.
 struct Constants {
-  v128_t quarter_turn = wasm_i64x2_splat(std::int64_t{1} << 62);
-  v128_t mantissa_mask = wasm_i64x2_splat(0x000FFFFFFFFFFFFFll);
-  v128_t one_exponent = wasm_i64x2_splat(0x3FF0000000000000ll);
-  v128_t one_and_a_half = wasm_f64x2_splat(1.5);
-  v128_t sign_bit = wasm_i64x2_splat(static_cast<std::int64_t>(0x8000000000000000ull));
-  v128_t magic = wasm_f64x2_splat(kRoundingMagic);
+  v128_t zero = wasm_i64x2_splat(opaque_zero);
+  v128_t held(v128_t constant) const { return wasm_v128_or(constant, zero); }
+  v128_t quarter_turn = held(wasm_i64x2_splat(std::int64_t{1} << 62));
+  v128_t mantissa_mask = held(wasm_i64x2_splat(0x000FFFFFFFFFFFFFll));
+  v128_t one_exponent = held(wasm_i64x2_splat(0x3FF0000000000000ll));
+  v128_t one_and_a_half = held(wasm_f64x2_splat(1.5));
+  v128_t sign_bit = held(wasm_i64x2_splat(static_cast<std::int64_t>(0x8000000000000000ull)));
+  v128_t magic = held(wasm_f64x2_splat(kRoundingMagic));
   v128_t c[kTerms] = {
-      wasm_f64x2_splat(kSinCoefficients[0]), wasm_f64x2_splat(kSinCoefficients[1]),
-      wasm_f64x2_splat(kSinCoefficients[2]), wasm_f64x2_splat(kSinCoefficients[3]),
-      wasm_f64x2_splat(kSinCoefficients[4]), wasm_f64x2_splat(kSinCoefficients[5]),
-      wasm_f64x2_splat(kSinCoefficients[6]), wasm_f64x2_splat(kSinCoefficients[7]),
+      held(wasm_f64x2_splat(kSinCoefficients[0])), held(wasm_f64x2_splat(kSinCoefficients[1])),
+      held(wasm_f64x2_splat(kSinCoefficients[2])), held(wasm_f64x2_splat(kSinCoefficients[3])),
+      held(wasm_f64x2_splat(kSinCoefficients[4])), held(wasm_f64x2_splat(kSinCoefficients[5])),
+      held(wasm_f64x2_splat(kSinCoefficients[6])), held(wasm_f64x2_splat(kSinCoefficients[7])),
   };
 };
 
@@ -109,13 +118,13 @@ template <bool Fade, bool Pipe>
     frame_index[v] =
         wasm_f64x2_make(static_cast<double>(first - 1 + 2 * v), static_cast<double>(first + 2 * v));
   }
-  const v128_t index_stride = wasm_f64x2_splat(8.0);
+  const v128_t index_stride = k.held(wasm_f64x2_splat(8.0));
   const v128_t amplitude = wasm_f64x2_splat(run.amplitude);
   const v128_t decrement = wasm_f64x2_splat(run.decrement);
   const v128_t fading_frames = wasm_f64x2_splat(run.fading_frames);
   // The last vector's upper lane is a frame 16, 32, ... every other step
   // (runs start on frames 1, 17, 33, ...): it takes twice the phase.
-  const v128_t upper_lane = wasm_i64x2_make(0, -1);
+  const v128_t upper_lane = k.held(wasm_i64x2_make(0, -1));
   bool pipe_step = false;
   v128_t worst = wasm_f64x2_splat(0.0);
 
