@@ -63,15 +63,14 @@ struct Constants {
 };
 
 // Two frames: the amplitude `a` of each lane times the sine of its phase, as
-// fill_samples computes them. Returns the rounding sum product + magic, whose
-// low 32 bits are the rounded sample as a two's-complement integer (the sum
+// fill_samples computes them, from y, each lane's phase a quarter turn on. Returns the rounding sum
+// product + magic, whose low 32 bits are the rounded sample as a two's-complement integer (the sum
 // lies in [2^52, 2^53), where doubles are the whole numbers); `worst` takes
 // the distance of the product from that integer.
-[[gnu::always_inline]] inline v128_t two_frames(const Constants& k, v128_t phase, v128_t a,
+[[gnu::always_inline]] inline v128_t two_frames(const Constants& k, v128_t y, v128_t a,
                                                 v128_t& worst) {
-  // A quarter turn on, y's top bit tells the half turn and its other bits
-  // the place in it (see fill_samples).
-  const v128_t y = wasm_i64x2_add(phase, k.quarter_turn);
+  // y's top bit tells the half turn and its other bits the place in it (see
+  // fill_samples).
   const v128_t z = wasm_f64x2_sub(
       wasm_v128_or(wasm_v128_and(wasm_u64x2_shr(y, 11), k.mantissa_mask), k.one_exponent),
       k.one_and_a_half);
@@ -104,12 +103,15 @@ template <bool Fade, bool Pipe>
   const Constants k;
   const std::uint64_t step = run.turns_step;
   const auto first = static_cast<std::uint64_t>(run.first_frame);
-  // Vector v holds frames first + 2v and first + 2v + 1; all advance by
+  // Vector v holds the phases of frames first + 2v and first + 2v + 1, a
+  // quarter turn on (added once here rather than every step); all advance by
   // eight frames a step (modulo 2^64: whole turns drop out).
+  constexpr std::uint64_t kQuarterTurn = std::uint64_t{1} << 62;
   v128_t turns[4];
   for (int v = 0; v < 4; ++v) {
-    turns[v] = wasm_i64x2_make(static_cast<std::int64_t>((first + 2 * v) * step),
-                               static_cast<std::int64_t>((first + 2 * v + 1) * step));
+    turns[v] =
+        wasm_i64x2_make(static_cast<std::int64_t>((first + 2 * v) * step + kQuarterTurn),
+                        static_cast<std::int64_t>((first + 2 * v + 1) * step + kQuarterTurn));
   }
   const v128_t turns_stride = wasm_i64x2_splat(static_cast<std::int64_t>(8 * step));
   // Frame n's fade counts n - 1 frames, exact as a double.
@@ -123,7 +125,8 @@ template <bool Fade, bool Pipe>
   const v128_t decrement = wasm_f64x2_splat(run.decrement);
   const v128_t fading_frames = wasm_f64x2_splat(run.fading_frames);
   // The last vector's upper lane is a frame 16, 32, ... every other step
-  // (runs start on frames 1, 17, 33, ...): it takes twice the phase.
+  // (runs start on frames 1, 17, 33, ...): it takes twice the phase, whose
+  // y is y + (y - quarter turn).
   const v128_t upper_lane = k.held(wasm_i64x2_make(0, -1));
   bool pipe_step = false;
   v128_t worst = wasm_f64x2_splat(0.0);
@@ -131,9 +134,11 @@ template <bool Fade, bool Pipe>
   std::uint8_t* out = run.out;
   std::int32_t left = run.frames;
   while (left > 0) {
-    v128_t phase3 = turns[3];
+    v128_t y3 = turns[3];
     if constexpr (Pipe) {
-      if (pipe_step) phase3 = wasm_i64x2_add(phase3, wasm_v128_and(phase3, upper_lane));
+      if (pipe_step) {
+        y3 = wasm_i64x2_add(y3, wasm_v128_and(wasm_i64x2_sub(y3, k.quarter_turn), upper_lane));
+      }
       pipe_step = !pipe_step;
     }
     v128_t a[4] = {amplitude, amplitude, amplitude, amplitude};
@@ -148,7 +153,7 @@ template <bool Fade, bool Pipe>
     const v128_t s0 = two_frames(k, turns[0], a[0], worst);
     const v128_t s1 = two_frames(k, turns[1], a[1], worst);
     const v128_t s2 = two_frames(k, turns[2], a[2], worst);
-    const v128_t s3 = two_frames(k, phase3, a[3], worst);
+    const v128_t s3 = two_frames(k, y3, a[3], worst);
     const v128_t samples = samples_of(s0, s1, s2, s3);
     if (left >= 8) {
       wasm_v128_store(out, samples);
