@@ -115,7 +115,6 @@ template <int Lanes, bool VectorRounding>
   const U one_exponent = turns - turns + 0x3FF0000000000000ull;
   const U abs_mask = turns - turns + 0x7FFFFFFFFFFFFFFFull;
   const U sign_bit = ~abs_mask;
-  const U mantissa_mask = turns - turns + 0x000FFFFFFFFFFFFFull;
   F worst = zero;
 
   std::uint8_t* out = run.out;
@@ -129,9 +128,11 @@ template <int Lanes, bool VectorRounding>
     }
     // A quarter turn on, y's top bit tells the half turn and its other bits
     // the place in it: sin(2π t) = ±sin(π z) with z in [-1/2, 1/2), minus in
-    // the upper half. z comes from the bits as a double in [1, 2).
+    // the upper half. z comes from the bits as a double in [1, 2): y >> 11
+    // puts bits 62..11 in the significand and the top bit on the exponent's
+    // lowest, which one_exponent has set already, so no mask is needed.
     const U y = phase + (1ull << 62);
-    const F z = (F)(((y >> 11) & mantissa_mask) | one_exponent) - 1.5;
+    const F z = (F)((y >> 11) | one_exponent) - 1.5;
     const F z2 = z * z;
     F p = zero + kSinCoefficients[kTerms - 1];
     for (int k = kTerms - 2; k >= 0; --k) p = p * z2 + kSinCoefficients[k];

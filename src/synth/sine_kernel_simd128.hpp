@@ -49,7 +49,6 @@ struct Constants {
   v128_t zero = wasm_i64x2_splat(opaque_zero);
   v128_t held(v128_t constant) const { return wasm_v128_or(constant, zero); }
   v128_t quarter_turn = held(wasm_i64x2_splat(std::int64_t{1} << 62));
-  v128_t mantissa_mask = held(wasm_i64x2_splat(0x000FFFFFFFFFFFFFll));
   v128_t one_exponent = held(wasm_i64x2_splat(0x3FF0000000000000ll));
   v128_t one_and_a_half = held(wasm_f64x2_splat(1.5));
   v128_t sign_bit = held(wasm_i64x2_splat(static_cast<std::int64_t>(0x8000000000000000ull)));
@@ -70,10 +69,9 @@ struct Constants {
 [[gnu::always_inline]] inline v128_t two_frames(const Constants& k, v128_t y, v128_t a,
                                                 v128_t& worst) {
   // y's top bit tells the half turn and its other bits the place in it (see
-  // fill_samples).
-  const v128_t z = wasm_f64x2_sub(
-      wasm_v128_or(wasm_v128_and(wasm_u64x2_shr(y, 11), k.mantissa_mask), k.one_exponent),
-      k.one_and_a_half);
+  // fill_samples, also for the mask that is not needed).
+  const v128_t z =
+      wasm_f64x2_sub(wasm_v128_or(wasm_u64x2_shr(y, 11), k.one_exponent), k.one_and_a_half);
   const v128_t z2 = wasm_f64x2_mul(z, z);
   v128_t p = k.c[7];
   p = wasm_f64x2_add(wasm_f64x2_mul(p, z2), k.c[6]);
