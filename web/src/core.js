@@ -13,6 +13,8 @@ const WARN_RTTTL_TOO_LONG = 78;
 // wasm32 addresses 2^32 bytes, and its malloc takes a 32-bit size: a larger
 // size would wrap and leave the library a smaller block than it was told.
 const MAX_BLOCK = 2 ** 32 - 1;
+// How much of an image render() reads at a time.
+const READ_CHUNK = 1 << 16;
 
 const OCTAVE_SHIFT_AUTO = 0;
 const OCTAVE_SHIFT_NONE = 1;
@@ -218,22 +220,31 @@ function linker(module) {
       // image goes into its first bytes (the view of them is returned) rather
       // than into new memory: a browser hands a large new array fresh pages,
       // whose first touch costs more than rendering the samples.
+      // The image is read into its array through a reader, 64 KiB at a time,
+      // never whole in the module's memory, which cannot shrink again: so a
+      // large song takes its image's size once, not twice and for good.
       render(text, options = {}) {
         const into = options?.into;
         if (into !== undefined && !(into instanceof Uint8Array)) throw new TypeError("tuvello: into is a Uint8Array");
         return withText(text, (address) => {
-          const song = x.TUVELLO_CreateSong(address) >>> 0;
-          if (song === 0) {
-            throw new RangeError(`${TOO_LONG}, or memory ran out`);
-          }
+          const size = Number(x.TUVELLO_MeasureSong(address));
+          if (size < 0) throw new RangeError(TOO_LONG);
+          const image = into && into.length >= size ? into.subarray(0, size) : new Uint8Array(size);
+          const chunk = malloc(READ_CHUNK);
+          const reader = chunk === 0 ? 0 : x.TUVELLO_OpenSong(address) >>> 0;
           try {
-            const image = new Uint8Array(x.memory.buffer, song, x.TUVELLO_GetSongSize(song));
-            if (!into || into.length < image.length) return image.slice();
-            const view = into.subarray(0, image.length);
-            view.set(image);
-            return view;
+            if (reader === 0) throw new RangeError("tuvello: out of memory for the song's reader");
+            for (let at = 0; at < size; ) {
+              const read = x.TUVELLO_ReadSong(reader, chunk, Math.min(READ_CHUNK, size - at));
+              // A reader yields the measured length exactly; anything else is the module's fault.
+              if (read <= 0) throw new Error("tuvello: the song's reader stopped early");
+              image.set(new Uint8Array(x.memory.buffer, chunk, read), at);
+              at += read;
+            }
+            return image;
           } finally {
-            x.TUVELLO_FreeSong(song);
+            x.TUVELLO_CloseSong(reader);
+            x.free(chunk);
           }
         });
       },

@@ -45,6 +45,19 @@ describe("render", () => {
     assert.throws(() => tuvello.render(42), TypeError);
   });
 
+  test("holds a large image once: in its array, never whole in the module's memory too", () => {
+    // 176 MB of image; the peak of a fresh process stays within the image
+    // and 100 MB (Node.js itself and the module), where the image held in
+    // the module's memory too would pass it by 76 MB.
+    const script =
+      `import * as t from ${JSON.stringify(new URL("../src/index.js", import.meta.url).href)};` +
+      'const image = t.render("len:500;" + "a;".repeat(8000));' +
+      "console.log(JSON.stringify([image.length, process.resourceUsage().maxRSS * 1024]));";
+    const [length, peak] = JSON.parse(execFileSync(process.execPath, ["--input-type=module", "-e", script]));
+    assert.equal(length, 44 + 8000 * 22050);
+    assert.ok(peak < length + 100e6, `peak ${peak} bytes for an image of ${length}`);
+  });
+
   test("refuses a song past 2147483647 bytes, and still works after", () => {
     const tooLong = "len:500;" + "c;".repeat(97400);
     assert.throws(() => tuvello.render(tooLong), RangeError);
