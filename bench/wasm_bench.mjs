@@ -15,6 +15,10 @@
 // wasm_bench_native, and 'npm ci' in web/):
 //   node bench/wasm_bench.mjs [--native build/bench/wasm_bench_native]
 //       [--chromium /usr/bin/chromium] [--rounds 5] [--json wasm.json]
+//       [--compare other.wasm]
+// --compare times render(text, { into }) with another module too (a build of
+// the SIMD module from another commit, say), taking turns with this one on
+// every text, and prints the two side by side.
 // Exits 1 when a goal is missed: render() with the SIMD module within 2.5x of
 // native TUVELLO_CreateSong on the 200 s tone, in Node.js and in Chromium.
 import { spawn } from "node:child_process";
@@ -31,6 +35,7 @@ const { values: options } = parseArgs({
     chromium: { type: "string", default: "/usr/bin/chromium" },
     rounds: { type: "string", default: "5" },
     json: { type: "string" },
+    compare: { type: "string" },
   },
 });
 const rounds = Number(options.rounds);
@@ -108,10 +113,13 @@ const moduleBytes = {
   simd: readFileSync(new URL("../web/dist/tuvello-simd.wasm", here)),
   scalar: readFileSync(new URL("../web/dist/tuvello.wasm", here)),
 };
+const compared = options.compare ? readFileSync(options.compare) : null;
 
 // --- Node.js: the npm package, both modules --------------------------------------------
 const { load } = await import(new URL("../web/src/index.js", here));
+const { instantiateTuvello } = await import(new URL("../web/src/core.js", here));
 const nodeApis = { simd: await load({ simd: true }), scalar: await load({ simd: false }) };
+if (compared) nodeApis.compare = await instantiateTuvello(compared);
 const nodeReaders = {
   simd: await instantiateReader(moduleBytes.simd),
   scalar: await instantiateReader(moduleBytes.scalar),
@@ -164,6 +172,7 @@ window.benchReady = (async () => {
     simd: await instantiateTuvello(decodeBase64("${base64("simd")}")),
     scalar: await instantiateTuvello(decodeBase64("${base64("scalar")}")),
   };
+  ${compared ? `window.apis.compare = await instantiateTuvello(decodeBase64("${compared.toString("base64")}"));` : ""}
   window.readers = {
     simd: await instantiateReader(decodeBase64("${base64("simd")}")),
     scalar: await instantiateReader(decodeBase64("${base64("scalar")}")),
@@ -270,6 +279,13 @@ for (let round = 0; round <= rounds; ++round) {
         keep(`stream\t${name}\t${host} ${which}`, await hosts[host].stream(which, text, count), count, n.samples);
       }
     }
+    if (compared) {
+      for (const host of HOSTS) {
+        for (const which of ["simd", "compare"]) {
+          keep(`into\t${name}\t${host} ${which}`, await hosts[host].renderInto(which, text, count), count, n.samples);
+        }
+      }
+    }
     if (name === TONE) {
       const bytes = 2 * n.samples + 44;
       keep("touch\tnative", await ask(`touch ${count} ${bytes}`), count, n.samples);
@@ -342,6 +358,20 @@ console.log(`render(text, { into }) into one array, SIMD module, ${TONE}: ` +
               return `${h} ${format(get(`into\t${h}`))} ns/sample, ` +
                      `${(get(`into\t${h}`).cpu / get(`render\t${TONE}\tnative`).cpu).toFixed(2)}x`;
             }).join("; "));
+if (compared) {
+  summary.compare = {};
+  console.log(`\nrender(text, { into }), this SIMD module against ${options.compare}, ns/sample (CPU):`);
+  for (const [name] of TEXTS) {
+    summary.compare[name] = {};
+    const line = HOSTS.map((host) => {
+      const ours = get(`into\t${name}\t${host} simd`);
+      const theirs = get(`into\t${name}\t${host} compare`);
+      summary.compare[name][host] = { ours, theirs };
+      return `${host} ${ours.cpu.toFixed(2)} against ${theirs.cpu.toFixed(2)} (${(ours.cpu / theirs.cpu).toFixed(2)}x)`;
+    });
+    console.log(`  ${name.padEnd(36)}${line.join(", ")}`);
+  }
+}
 if (loops.AVX2 && loops[bestLoop]) {
   // The native calls with the AVX2 loop, per sample: the call less the time of
   // its own loop plus the AVX2 loop's (the loops timed alone on a 500 ms note).
