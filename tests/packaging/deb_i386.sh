@@ -57,7 +57,27 @@ cleanup() {
   apt-get purge -y -qq libtuvello1:amd64 libtuvello-dev:amd64 libtuvello1:i386 libtuvello-dev:i386 >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
+# A mirror now and then serves an index that does not match its Release file
+# ("Mirror sync in progress?"), for minutes on end; apt-get update then fails
+# though every package needed here is listed. The README's line runs with an
+# apt-get first on PATH that tries the update again and at last goes on with
+# the lists it has, as apt itself does; the install still has to succeed.
+real_apt_get=$(command -v apt-get)
+mkdir -p apt-retry
+cat > apt-retry/apt-get <<EOF
+#!/bin/sh
+[ "\$1" = update ] || exec $real_apt_get "\$@"
+for attempt in 1 2 3 4 5 6; do
+  $real_apt_get "\$@" && exit 0
+  [ "\$attempt" = 6 ] || sleep 20
+done
+echo "apt-get update kept failing; going on with the package lists there are" >&2
+EOF
+chmod +x apt-retry/apt-get
+saved_path=$PATH
+PATH="$PWD/apt-retry:$PATH"
 readme_step 'dpkg --add-architecture i386 && apt-get update && apt-get install -y ./build-deb-i386/deb/*.deb'
+PATH=$saved_path
 apt-get install -y -qq ./build-deb-amd64/deb/libtuvello*.deb >/dev/null || fail "the amd64 packages do not install beside the i386 ones"
 for arch in i386 amd64; do
   [ "$(dpkg-query -W -f '${Status}' "libtuvello1:$arch")" = "install ok installed" ] || fail "libtuvello1:$arch is not installed"
