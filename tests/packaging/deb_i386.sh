@@ -67,9 +67,9 @@ mkdir -p apt-retry
 cat > apt-retry/apt-get <<EOF
 #!/bin/sh
 [ "\$1" = update ] || exec $real_apt_get "\$@"
-for attempt in 1 2 3 4 5 6; do
+for attempt in 1 2 3; do
   $real_apt_get "\$@" && exit 0
-  [ "\$attempt" = 6 ] || sleep 20
+  [ "\$attempt" = 3 ] || sleep 10
 done
 echo "apt-get update kept failing; going on with the package lists there are" >&2
 EOF
