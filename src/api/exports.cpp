@@ -33,6 +33,19 @@ std::int32_t clamp32(std::size_t n) {
   return n > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(n);
 }
 
+// A public struct that carries its size (TUVELLO_Note, TUVELLO_Warning),
+// zeroed beyond what is set, placed at `command` of the song text.
+template <typename Located>
+Located located_at(const text::Command& command) {
+  Located out;
+  std::memset(&out, 0, sizeof out);
+  out.struct_size = sizeof out;
+  out.command = clamp32(command.number);
+  out.text_offset = static_cast<int64_t>(command.offset);
+  out.text_length = static_cast<int64_t>(command.written.size());
+  return out;
+}
+
 static_assert(static_cast<int>(text::WarningKind::empty) == TUVELLO_WARN_EMPTY);
 static_assert(static_cast<int>(text::WarningKind::unknown_key) == TUVELLO_WARN_UNKNOWN_KEY);
 static_assert(static_cast<int>(text::WarningKind::out_of_range) == TUVELLO_WARN_OUT_OF_RANGE);
@@ -115,12 +128,7 @@ TUVELLO_API int32_t TUVELLO_CloseSong(TUVELLO_SongReader* reader) {
 TUVELLO_API int32_t TUVELLO_ForEachNote(const char* text, TUVELLO_NoteVisitor visit,
                                         void* context) {
   const auto each = [&](const MappedNote& m) {
-    TUVELLO_Note note;
-    std::memset(&note, 0, sizeof note);
-    note.struct_size = sizeof note;
-    note.command = clamp32(m.command->number);
-    note.text_offset = static_cast<int64_t>(m.command->offset);
-    note.text_length = static_cast<int64_t>(m.command->written.size());
+    TUVELLO_Note note = located_at<TUVELLO_Note>(*m.command);
     note.image_offset = m.image_offset;
     note.bytes = m.block->bytes;
     note.frames = m.block->frames;
@@ -141,12 +149,7 @@ TUVELLO_API int32_t TUVELLO_ForEachNote(const char* text, TUVELLO_NoteVisitor vi
 TUVELLO_API int32_t TUVELLO_ForEachWarning(const char* text, TUVELLO_WarningVisitor visit,
                                            void* context) {
   const auto each = [&](const text::Warning& w) {
-    TUVELLO_Warning warning;
-    std::memset(&warning, 0, sizeof warning);
-    warning.struct_size = sizeof warning;
-    warning.command = clamp32(w.command->number);
-    warning.text_offset = static_cast<int64_t>(w.command->offset);
-    warning.text_length = static_cast<int64_t>(w.command->written.size());
+    TUVELLO_Warning warning = located_at<TUVELLO_Warning>(*w.command);
     warning.kind = static_cast<int32_t>(w.kind);
     warning.message = w.message.data();
     return visit(&warning, context) == 0;
