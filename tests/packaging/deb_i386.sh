@@ -57,25 +57,10 @@ cleanup() {
   apt-get purge -y -qq libtuvello1:amd64 libtuvello-dev:amd64 libtuvello1:i386 libtuvello-dev:i386 >/dev/null 2>&1 || true
 }
 trap cleanup EXIT
-# A mirror now and then serves an index that does not match its Release file
-# ("Mirror sync in progress?"), for minutes on end; apt-get update then fails
-# though every package needed here is listed. The README's line runs with an
-# apt-get first on PATH that tries the update again and at last goes on with
-# the lists it has, as apt itself does; the install still has to succeed.
-real_apt_get=$(command -v apt-get)
-mkdir -p apt-retry
-cat > apt-retry/apt-get <<EOF
-#!/bin/sh
-[ "\$1" = update ] || exec $real_apt_get "\$@"
-for attempt in 1 2 3; do
-  $real_apt_get "\$@" && exit 0
-  [ "\$attempt" = 3 ] || sleep 10
-done
-echo "apt-get update kept failing; going on with the package lists there are" >&2
-EOF
-chmod +x apt-retry/apt-get
+# The README's line runs with an apt-get that rides out a mirror in the middle
+# of a sync (tests/packaging/apt-retry/apt-get).
 saved_path=$PATH
-PATH="$PWD/apt-retry:$PATH"
+PATH="$source/tests/packaging/apt-retry:$PATH"
 readme_step 'dpkg --add-architecture i386 && apt-get update && apt-get install -y ./build-deb-i386/deb/*.deb'
 PATH=$saved_path
 apt-get install -y -qq ./build-deb-amd64/deb/libtuvello*.deb >/dev/null || fail "the amd64 packages do not install beside the i386 ones"
